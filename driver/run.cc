@@ -1,0 +1,152 @@
+#include "driver/run.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "consfix/cons_fix.h"
+#include "driver/job_reader.h"
+#include "driver/messages.h"
+#include "driver/same_file.h"
+#include "merge/block.h"
+#include "merge/io.h"
+
+namespace blkmerge {
+namespace {
+
+// Standard output, one flushed line per message. Remembers whether every
+// line got out, so that a run nobody could hear never claims success.
+class Console {
+ public:
+  Console() {
+    // Keep descriptors 0 to 2 taken, so that no file the run opens lands
+    // on them; a closed standard output means the run cannot report.
+    for (int fd = 0; fd <= 2; ++fd) {
+      if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+        if (fd == STDOUT_FILENO) ok_ = false;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) ok_ = false;
+      }
+    }
+    // A vanished reader gives a write error, not a silent death mid-run.
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+
+  void Say(std::string_view message) {
+    std::string line(message);
+    line.push_back('\n');
+    std::string_view rest = line;
+    while (ok_ && !rest.empty()) {
+      const ssize_t n = write(STDOUT_FILENO, rest.data(), rest.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ok_ = false;
+      if (n > 0) rest.remove_prefix(static_cast<size_t>(n));
+    }
+  }
+
+  // The status to exit with: `status`, unless a line could not be printed.
+  int Exit(int status) const { return ok_ || status != kExitSuccess ? status : kExitFailure; }
+
+ private:
+  bool ok_ = true;
+};
+
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+  // Closes now and tells whether the close succeeded.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+Descriptor CreateOutput(const std::string& name) {
+  return Descriptor(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool IsDirectory(const std::string& name) {
+  struct stat st {};
+  return stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int Run(int argc, const char* const* argv) {
+  Console console;
+  auto fail = [&console](std::string_view message) {
+    console.Say(message);
+    return console.Exit(kExitFailure);
+  };
+  if (argc != 2) {
+    console.Say(message::kUsage);
+    return console.Exit(kExitUsage);
+  }
+  const std::string job_file = argv[1];
+
+  // The job is read in full and checked before any output is touched.
+  Job job;
+  {
+    std::ifstream text(job_file, std::ios::binary);
+    if (!text.is_open() || IsDirectory(job_file)) {
+      return fail(message::CouldNotOpenInput(job_file));
+    }
+    const JobProblem problem = ReadJob(text, job);
+    if (!problem.ok()) return fail(message::ForJob(problem, job_file));
+  }
+  if (const auto clash = FindOutputClash(job, job_file)) {
+    return fail(clash->other_is_output ? std::string(message::kSameOutputNames)
+                                       : message::SameFile(clash->output, clash->other));
+  }
+
+  Descriptor merged_fd = CreateOutput(job.merged_name);
+  if (!merged_fd.ok()) return fail(message::CouldNotOpenOutput(job.merged_name));
+  Descriptor cons_fix_fd = CreateOutput(job.cons_fix_name);
+  if (!cons_fix_fd.ok()) return fail(message::CouldNotOpenOutput(job.cons_fix_name));
+
+  FileSink merged(merged_fd.get());
+  if (!WriteMergedHeader(merged)) return fail(message::CouldNotWriteOutput(job.merged_name));
+
+  for (const Pair& pair : job.pairs) {
+    Descriptor input_fd(open(pair.input.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!input_fd.ok() || fstat(input_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      return fail(message::CouldNotOpenInput(pair.input));
+    }
+    FileSource input(input_fd.get(), static_cast<uint64_t>(st.st_size));
+    switch (RewriteInput(input, pair.alias, job.numbers, merged)) {
+      case RewriteStatus::kOk: break;
+      case RewriteStatus::kDamaged: return fail(message::InputDamaged(pair.input));
+      case RewriteStatus::kWriteFailed: return fail(message::CouldNotWriteOutput(job.merged_name));
+    }
+    console.Say(message::Processed(pair.input, pair.alias));
+  }
+
+  FileSink cons_fix(cons_fix_fd.get());
+  if (!cons_fix.Write(ConsFixRecords(job.pairs)) || !cons_fix.Flush()) {
+    return fail(message::CouldNotWriteOutput(job.cons_fix_name));
+  }
+  if (!merged_fd.Close()) return fail(message::CouldNotWriteOutput(job.merged_name));
+  if (!cons_fix_fd.Close()) return fail(message::CouldNotWriteOutput(job.cons_fix_name));
+  console.Say(message::Produced(job.cons_fix_name));
+  return console.Exit(kExitSuccess);
+}
+
+}  // namespace blkmerge

@@ -1,0 +1,91 @@
+// The byte sources and sinks that the rewrite works on: files for the tool,
+// memory for the tests and the fuzzers.
+#ifndef BLKMERGE_MERGE_IO_H_
+#define BLKMERGE_MERGE_IO_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace blkmerge {
+
+enum class IoStatus { kOk, kReadFailed, kWriteFailed };
+
+// A readable input of a size known up front.
+class Source {
+ public:
+  virtual ~Source() = default;
+  virtual uint64_t Size() const = 0;
+  // Fills `out` with the bytes at `offset`. Returns false unless every byte
+  // could be read (an error, or the input ended early).
+  virtual bool ReadAt(uint64_t offset, std::span<uint8_t> out) = 0;
+  // The file descriptor behind the source, or -1 when there is none.
+  virtual int Descriptor() const { return -1; }
+};
+
+// An append-only output.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Appends `bytes`. Returns false once anything failed to be written.
+  virtual bool Write(std::span<const uint8_t> bytes) = 0;
+  // Appends `length` bytes of `source` from `offset`, unchanged.
+  virtual IoStatus CopyFrom(Source& source, uint64_t offset, uint64_t length);
+  // Hands everything appended so far to the file system.
+  virtual bool Flush() { return true; }
+};
+
+// Reads from an open file descriptor with pread; does not own it.
+class FileSource final : public Source {
+ public:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
+  int Descriptor() const override { return fd_; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+// Buffers writes to an open file descriptor; does not own it.
+class FileSink final : public Sink {
+ public:
+  explicit FileSink(int fd);
+  bool Write(std::span<const uint8_t> bytes) override;
+  IoStatus CopyFrom(Source& source, uint64_t offset, uint64_t length) override;
+  bool Flush() override;
+
+ private:
+  bool WriteOut(std::span<const uint8_t> bytes);
+
+  int fd_;
+  bool failed_ = false;
+  bool try_kernel_copy_ = true;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+};
+
+class MemorySource final : public Source {
+ public:
+  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+class MemorySink final : public Sink {
+ public:
+  bool Write(std::span<const uint8_t> bytes) override;
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace blkmerge
+
+#endif  // BLKMERGE_MERGE_IO_H_

@@ -1,0 +1,44 @@
+// Running the built tool on files in a temporary directory.
+#ifndef BLKMERGE_TESTS_E2E_UTIL_H_
+#define BLKMERGE_TESTS_E2E_UTIL_H_
+
+#include <string>
+
+#include "tests/fixture.h"
+
+namespace blkmerge::e2e {
+
+struct Result {
+  int status = -1;     // exit status, or -1 when the tool did not exit normally
+  std::string output;  // standard output
+};
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& text) const;
+  void Write(const std::string& name, const fixture::Bytes& bytes) const;
+  fixture::Bytes Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs `command` (a shell command line) in `dir` and captures its output.
+Result RunIn(const TempDir& dir, const std::string& command);
+
+// Runs the built tool in `dir` with the given argument words (shell-quoted
+// by the caller where they need it).
+Result Blkmerge(const TempDir& dir, const std::string& args);
+
+}  // namespace blkmerge::e2e
+
+#endif  // BLKMERGE_TESTS_E2E_UTIL_H_
