@@ -1,0 +1,3 @@
+#include "inspect/cli.h"
+
+int main(int argc, char** argv) { return blkmerge::inspect::Run(argc, argv); }
