@@ -1,0 +1,418 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "consfix/cons_fix.h"
+#include "inspect/cons_fix_walk.h"
+#include "inspect/json.h"
+#include "inspect/merged_walk.h"
+#include "inspect/messages.h"
+#include "inspect/render.h"
+#include "merge/name_hash.h"
+#include "tests/fixture.h"
+
+namespace blkmerge::inspect {
+namespace {
+
+using fixture::Bytes;
+using fixture::Shape;
+
+const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
+
+Job MakeJob(const std::vector<std::string>& aliases) {
+  Job job;
+  job.merged_name = "merged.out";
+  job.cons_fix_name = "cons_fix.out";
+  job.numbers = kNumbers;
+  for (const std::string& alias : aliases) job.pairs.push_back({"in." + alias, alias});
+  return job;
+}
+
+// A merged file as blkmerge writes it, its blocks' offsets and the job.
+struct Merged {
+  Bytes bytes;
+  std::vector<uint64_t> offsets;
+  std::vector<Shape> shapes;
+  Job job;
+};
+
+Merged MakeMerged(const std::vector<Shape>& shapes) {
+  Merged m;
+  std::vector<Bytes> inputs;
+  std::vector<std::string> aliases;
+  uint64_t offset = kMergedHeader.size();
+  for (size_t i = 0; i < shapes.size(); ++i) {
+    inputs.push_back(fixture::MakeInput(shapes[i]));
+    aliases.push_back("alias" + std::to_string(i));
+    m.offsets.push_back(offset);
+    offset += 148 + 16 * static_cast<uint64_t>(shapes[i].n + shapes[i].k);
+  }
+  m.bytes = fixture::ExpectedMerged(inputs, aliases, kNumbers);
+  m.shapes = shapes;
+  m.job = MakeJob(aliases);
+  return m;
+}
+
+Report WalkBytes(const Bytes& bytes, const Job* job = nullptr) {
+  MemorySource source(bytes);
+  Report report;
+  const WalkSummary summary = WalkMerged(source, job, report);
+  EXPECT_EQ(summary.items, report.blocks.size());
+  EXPECT_EQ(summary.failures, report.AllFindings().size());
+  return report;
+}
+
+Report WalkRecords(const Bytes& bytes, const Job* job = nullptr) {
+  MemorySource source(bytes);
+  Report report;
+  const WalkSummary summary = WalkConsFix(source, job, report);
+  EXPECT_EQ(summary.items, report.records.size());
+  EXPECT_EQ(summary.failures, report.AllFindings().size());
+  return report;
+}
+
+std::string Describe(const std::vector<Finding>& findings) {
+  std::string text;
+  for (const Finding& f : findings) text += message::Describe(f) + "\n";
+  return text;
+}
+
+std::string HexWord(uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
+void Flip(Bytes& b, uint64_t offset, int bit) { b.at(offset) ^= static_cast<uint8_t>(1u << bit); }
+
+const std::vector<Shape> kShapes = {
+    {.n = 1, .m = 1, .k = 2, .seed = 1},  {.n = 0, .m = 0, .k = 0, .seed = 2},
+    {.n = 3, .m = 0, .k = 4, .seed = 3},  {.n = 0, .m = 2, .k = 1, .seed = 4, .extra = 9},
+    {.n = 5, .m = 3, .k = 0, .seed = 5},  {.n = 2, .m = 7, .k = 9, .seed = 6, .extra = 100},
+    {.n = 0, .m = 0, .k = 1, .seed = 7},  {.n = 1, .m = 0, .k = 0, .seed = 8},
+};
+
+TEST(MergedWalk, WellFormedBlocksOfManyShapesPass) {
+  const Merged m = MakeMerged(kShapes);
+  const Report r = WalkBytes(m.bytes, &m.job);
+  EXPECT_EQ(Describe(r.AllFindings()), "");
+  ASSERT_EQ(r.blocks.size(), kShapes.size());
+  for (size_t i = 0; i < kShapes.size(); ++i) {
+    const BlockReport& b = r.blocks[i];
+    EXPECT_EQ(b.index, i);
+    EXPECT_EQ(b.offset, m.offsets[i]);
+    EXPECT_EQ(b.length, 148u + 16u * static_cast<uint64_t>(kShapes[i].n + kShapes[i].k));
+    EXPECT_EQ(b.hash, NameHash(m.job.pairs[i].alias));
+    EXPECT_EQ(b.n, kShapes[i].n);
+    EXPECT_EQ(b.k, kShapes[i].k);
+    EXPECT_EQ(b.numbers.num1, 0.5F);
+    EXPECT_EQ(b.numbers.num2, 10.0F);
+    EXPECT_EQ(b.numbers.num3, 20.0F);
+    EXPECT_EQ(b.numbers.num4, 30.0F);
+  }
+}
+
+TEST(MergedWalk, HeaderOnlyIsAnEmptyMergedFile) {
+  const Bytes header(kMergedHeader.begin(), kMergedHeader.end());
+  const Report r = WalkBytes(header);
+  EXPECT_TRUE(r.blocks.empty());
+  EXPECT_EQ(Describe(r.AllFindings()), "");
+}
+
+// The worked block: N = 1, K = 2, 196 bytes at file offset 8.
+TEST(MergedWalk, MessagesNameTheBlockAndBothOffsets) {
+  Merged m = MakeMerged({{.n = 1, .m = 1, .k = 2, .seed = 7}});
+  fixture::PutLE32(m.bytes, 8 + 44, 141);
+  fixture::PutLE32(m.bytes, 8 + 164, 0xFFFFFFC1);  // -63
+  m.bytes[8 + 188] = 'H';
+  EXPECT_EQ(Describe(WalkBytes(m.bytes).AllFindings()),
+            "block 0 (offset 8), block offset 44 (file offset 52): tail reference is 141, expected 140: "
+            "counted from block offset 48 it must land on \"hpid\"\n"
+            "block 0 (offset 8), block offset 164 (file offset 172): back offset is -63, expected -64: "
+            "counted from the first tail word it must land on block offset 96\n"
+            "block 0 (offset 8), block offset 188 (file offset 196): trailer tag is \"Hpid\", expected \"hpid\"\n");
+}
+
+// Every word that ties a block together, as offsets from the block's start.
+std::vector<uint64_t> TiedWords(const Shape& s) {
+  const uint64_t t = 112 + 16 * static_cast<uint64_t>(s.n);  // second table
+  const uint64_t tail = t + 16 * static_cast<uint64_t>(s.k);
+  std::vector<uint64_t> words = {0, 44, 77, 78, 79, 80, 96, 100, 108};
+  for (uint64_t e = 0; e < static_cast<uint64_t>(s.k); ++e) words.push_back(t + 16 * e + 12);
+  for (const uint64_t at : {0u, 4u, 20u, 24u, 28u, 32u}) words.push_back(tail + at);
+  return words;
+}
+
+TEST(MergedWalk, EveryTiedWordFlippedIsReportedInItsBlockAlone) {
+  const Merged good = MakeMerged(kShapes);
+  for (size_t i = 0; i < kShapes.size(); ++i) {
+    for (const uint64_t at : TiedWords(kShapes[i])) {
+      for (const int bit : {0, 4, 15, 31}) {
+        // The 24-bit copy at 77 is flipped byte by byte.
+        const uint64_t byte = at >= 77 && at <= 79 ? at : at + static_cast<uint64_t>(bit / 8);
+        const uint64_t field = at >= 77 && at <= 79 ? 77 : at;
+        Merged m = good;
+        Flip(m.bytes, m.offsets[i] + byte, bit % 8);
+        const Report r = WalkBytes(m.bytes, &m.job);
+        const std::vector<Finding> all = r.AllFindings();
+        SCOPED_TRACE("block " + std::to_string(i) + " offset " + std::to_string(at) + " bit " +
+                     std::to_string(bit) + "\n" + Describe(all));
+        EXPECT_EQ(r.blocks.size(), kShapes.size());
+        EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Finding& f) {
+          return f.offset == m.offsets[i] + field && f.at == field;
+        }));
+        for (const Finding& f : all) EXPECT_EQ(f.index, static_cast<int64_t>(i));
+      }
+    }
+  }
+}
+
+TEST(MergedWalk, CopiedBytesAreNotChecked) {
+  const Merged good = MakeMerged(kShapes);
+  for (size_t i = 0; i < kShapes.size(); ++i) {
+    const uint64_t t = 112 + 16 * static_cast<uint64_t>(kShapes[i].n);
+    const uint64_t tail = t + 16 * static_cast<uint64_t>(kShapes[i].k);
+    std::vector<uint64_t> copied = {4, 43, 48, 59, 76, 84, 95, 104, 107, tail + 8, tail + 19};
+    for (uint64_t at = 112; at < t; at += 5) copied.push_back(at);  // the first table
+    for (uint64_t at = t; at < tail; at += 16) copied.push_back(at + 11);  // entry data
+    for (const uint64_t at : copied) {
+      Merged m = good;
+      Flip(m.bytes, m.offsets[i] + at, 3);
+      EXPECT_EQ(Describe(WalkBytes(m.bytes, &m.job).AllFindings()), "") << "block " << i << " offset " << at;
+    }
+  }
+}
+
+TEST(MergedWalk, EveryCutShortFileFailsUnlessItEndsBetweenBlocks) {
+  const Merged m = MakeMerged({kShapes[0], kShapes[1], kShapes[2]});
+  std::vector<uint64_t> ends = m.offsets;
+  ends.push_back(m.bytes.size());
+  for (uint64_t size = 0; size <= m.bytes.size(); ++size) {
+    const Bytes cut(m.bytes.begin(), m.bytes.begin() + static_cast<std::ptrdiff_t>(size));
+    const Report r = WalkBytes(cut);
+    const bool between = std::find(ends.begin(), ends.end(), size) != ends.end();
+    EXPECT_EQ(r.AllFindings().empty(), between) << "size " << size;
+  }
+}
+
+TEST(MergedWalk, JobNumbersHashesAndCountAreChecked) {
+  const Merged m = MakeMerged({kShapes[0], kShapes[2]});
+  Job other = m.job;
+  other.numbers.num3 = 21.0F;
+  std::swap(other.pairs[0], other.pairs[1]);
+  other.pairs.push_back({"in.extra", "extra"});
+  EXPECT_EQ(Describe(WalkBytes(m.bytes, &other).AllFindings()),
+            "block 0 (offset 8), block offset 0 (file offset 8): block hash is " + HexWord(NameHash("alias0")) +
+                ", expected " + HexWord(NameHash("alias1")) + ", the hash of alias \"alias1\"\n"
+                "block 0 (offset 8), block offset 64 (file offset 72): num3 is 20, the job says 21\n"
+                "block 1 (offset 204), block offset 0 (file offset 204): block hash is " + HexWord(NameHash("alias1")) +
+                ", expected " + HexWord(NameHash("alias0")) + ", the hash of alias \"alias0\"\n"
+                "block 1 (offset 204), block offset 64 (file offset 268): num3 is 20, the job says 21\n"
+                "offset 464: the file holds 2 blocks, the job lists 3 pairs\n");
+}
+
+TEST(MergedWalk, ChangedNumbersAreFoundOnlyWithTheJob) {
+  const Merged good = MakeMerged({kShapes[0]});
+  for (const uint64_t at : {60u, 64u, 68u, 72u}) {
+    Merged m = good;
+    Flip(m.bytes, 8 + at, 2);
+    const std::vector<Finding> with_job = WalkBytes(m.bytes, &m.job).AllFindings();
+    ASSERT_FALSE(with_job.empty());
+    EXPECT_EQ(with_job.back().check, Check::kJobNumber);
+    EXPECT_EQ(with_job.back().offset, 8 + at);
+    // Without the job only num1, held twice, can show the change.
+    EXPECT_EQ(WalkBytes(m.bytes).AllFindings().empty(), at != 72) << at;
+  }
+}
+
+TEST(MergedWalk, BadHeaderAndShortFile) {
+  EXPECT_EQ(Describe(WalkBytes(Bytes{'v', 'e', 'r'}).AllFindings()),
+            "offset 0: the file is 3 bytes long, too short for the 8-byte header\n");
+  Merged m = MakeMerged({kShapes[1]});
+  m.bytes[7] = 0x3F;
+  m.bytes.resize(m.bytes.size() + 100);
+  EXPECT_EQ(Describe(WalkBytes(m.bytes).AllFindings()),
+            "offset 0: the file does not start with \"vers\" and the float 2.0\n"
+            "block 1 (offset 156): only 100 bytes left, too few for a block (at least 148)\n");
+}
+
+TEST(MergedWalk, LengthsOutsideTheFileStopTheWalk) {
+  Merged m = MakeMerged({kShapes[0], kShapes[0]});
+  fixture::PutLE32(m.bytes, m.offsets[1] + 80, 0x7FFFFFF0);
+  fixture::PutLE32(m.bytes, m.offsets[1] + 44, 0x80000000);
+  const Report r = WalkBytes(m.bytes, &m.job);
+  EXPECT_EQ(r.blocks.size(), 1u);
+  EXPECT_EQ(Describe(r.AllFindings()),
+            "block 1 (offset 204), block offset 80 (file offset 284): the word at block offset 80 (2147483632) "
+            "and the word at 44 (-2147483648) both put the block's end outside the file; the walk stops here\n");
+}
+
+TEST(MergedWalk, AnyBytesEndWithoutOverrun) {
+  for (const int fill : {0x00, 0x10, 0xFF}) {
+    Bytes b(kMergedHeader.begin(), kMergedHeader.end());
+    b.resize(5000, static_cast<uint8_t>(fill));
+    EXPECT_FALSE(WalkBytes(b).AllFindings().empty());
+  }
+}
+
+// Remembers the largest read it served.
+class CountingSource final : public Source {
+ public:
+  explicit CountingSource(const Bytes& bytes) : inner_(bytes) {}
+  uint64_t Size() const override { return inner_.Size(); }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override {
+    largest = std::max<uint64_t>(largest, out.size());
+    return inner_.ReadAt(offset, out);
+  }
+  uint64_t largest = 0;
+
+ private:
+  MemorySource inner_;
+};
+
+TEST(MergedWalk, ReadsInBoundedPieces) {
+  const Merged m = MakeMerged({{.n = 20000, .m = 1, .k = 30000, .seed = 3}});
+  CountingSource source(m.bytes);
+  Report r;
+  EXPECT_EQ(WalkMerged(source, &m.job, r).failures, 0u);
+  EXPECT_EQ(r.blocks.at(0).k, 30000);
+  EXPECT_LE(source.largest, kReadChunk);
+}
+
+TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
+  Merged m = MakeMerged({{.n = 0, .m = 0, .k = 40, .seed = 3}});
+  for (uint64_t e = 1; e < 40; ++e) Flip(m.bytes, 8 + 112 + 16 * e + 12, 0);
+  const std::vector<Finding> all = WalkBytes(m.bytes).AllFindings();
+  ASSERT_EQ(all.size(), kMaxEntryFindings + 1);
+  EXPECT_EQ(all.front().offset, 8u + 112 + 16 + 12);
+  EXPECT_EQ(message::Describe(all.back()),
+            "block 0 (offset 8), block offset 112 (file offset 120): 23 more second-table entries carry another hash");
+}
+
+// cons_fix records.
+
+std::vector<Pair> Pairs(const std::vector<std::string>& aliases) { return MakeJob(aliases).pairs; }
+
+TEST(ConsFixWalk, RecordsOfAWellFormedJobPass) {
+  const std::string first(64, 'f');   // fills its field: no zero after it
+  const std::string last(76, 'z');
+  const Job job = MakeJob({first, "b", "c\x01\xff", last});
+  const Report r = WalkRecords(ConsFixRecords(job.pairs), &job);
+  EXPECT_EQ(Describe(r.AllFindings()), "");
+  ASSERT_EQ(r.records.size(), 3u);
+  EXPECT_EQ(r.records[0].first, first);
+  EXPECT_EQ(r.records[0].second, "b");
+  EXPECT_EQ(r.records[1].second, "c\x01\xff");
+  EXPECT_EQ(r.records[2].second, last);
+  EXPECT_EQ(r.records[2].offset, 352u);
+  EXPECT_EQ(message::RecordLine(r.records[1]), "record 1 at 176: \"" + first + "\" \"c\\x01\xff\"");
+}
+
+TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
+  const Bytes good = ConsFixRecords(Pairs({"a", "b", "c"}));
+  for (uint64_t record = 0; record < 2; ++record) {
+    for (uint64_t at = 140; at < 176; ++at) {
+      Bytes b = good;
+      Flip(b, 176 * record + at, 6);
+      const std::vector<Finding> all = WalkRecords(b).AllFindings();
+      ASSERT_EQ(all.size(), 1u) << at;
+      EXPECT_EQ(all[0].check, Check::kMatrix);
+      EXPECT_EQ(all[0].index, static_cast<int64_t>(record));
+      EXPECT_EQ(all[0].offset, 176 * record + (at & ~uint64_t{3}));
+    }
+  }
+  Bytes b = good;
+  Flip(b, 176 + 156, 0);
+  EXPECT_EQ(Describe(WalkRecords(b).AllFindings()),
+            "record 1 (offset 176), record offset 156 (file offset 332): matrix entry (1, 1) is 1.0000001 "
+            "(0x3F800001), expected 1\n");
+}
+
+TEST(ConsFixWalk, PaddingNamesAndLength) {
+  Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
+  b[10] = 'x';           // after "first"
+  b[176 + 64] = 0;       // the second name of record 1 is empty
+  b[176 + 64 + 1] = 0;
+  b[176 + 64 + 2] = 0;
+  b[176 + 64 + 3] = 0;
+  b[176 + 64 + 4] = 0;
+  b[176] = 'F';          // record 1 names another first alias
+  b.resize(b.size() + 5);
+  EXPECT_EQ(Describe(WalkRecords(b).AllFindings()),
+            "record 0 (offset 0), record offset 10 (file offset 10): byte 0x78 after the end of the first name: "
+            "the field must be padded with zero bytes\n"
+            "record 1 (offset 176), record offset 64 (file offset 240): the second name is empty\n"
+            "record 1 (offset 176), record offset 0 (file offset 176): first name \"First\" differs from "
+            "\"first\", the first name of record 0\n"
+            "offset 352: the file ends with 5 bytes, not a whole 176-byte record\n");
+}
+
+TEST(ConsFixWalk, AgainstTheJob) {
+  const Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
+  const Job job = MakeJob({"first", "second", "Third", "fourth"});
+  EXPECT_EQ(Describe(WalkRecords(b, &job).AllFindings()),
+            "record 1 (offset 176), record offset 64 (file offset 240): second name is \"third\", the alias of "
+            "pair 3 is \"Third\"\n"
+            "offset 352: the file holds 2 records, the job's pairs need 3\n");
+  const Job one = MakeJob({"first"});
+  EXPECT_EQ(Describe(WalkRecords({}, &one).AllFindings()), "");
+  EXPECT_EQ(Describe(WalkRecords(b, &one).AllFindings()),
+            "offset 352: the file holds 2 records, the job's pairs need 0\n");
+  const Job renamed = MakeJob({"primo", "second", "third"});
+  EXPECT_EQ(WalkRecords(b, &renamed).AllFindings().size(), 2u);
+}
+
+// JSON text.
+
+TEST(Json, StringsAreValidUtf8WithEveryOddByteEscaped) {
+  EXPECT_EQ(json::String("plain"), "\"plain\"");
+  EXPECT_EQ(json::String(std::string("a\x00\x01\x1f\x7f\"\\/", 8)), "\"a\\u0000\\u0001\\u001f\\u007f\\\"\\\\/\"");
+  EXPECT_EQ(json::String("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+  // A stray continuation byte, a lone lead byte, an overlong form, a
+  // surrogate and a code point past U+10FFFF: each bad byte is U+FFFD.
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(json::String("\x80"), "\"" + r + "\"");
+  EXPECT_EQ(json::String("x\xC3"), "\"x" + r + "\"");
+  EXPECT_EQ(json::String("\xC0\x80"), "\"" + r + r + "\"");
+  EXPECT_EQ(json::String("\xED\xA0\x80"), "\"" + r + r + r + "\"");
+  EXPECT_EQ(json::String("\xF4\x90\x80\x80"), "\"" + r + r + r + r + "\"");
+  EXPECT_EQ(json::Hex("a\x01\xff"), "\"6101ff\"");
+}
+
+TEST(Json, FloatsThatAreNoJsonNumbersBecomeStrings) {
+  EXPECT_EQ(json::Float(0.5F), "0.5");
+  EXPECT_EQ(json::Float(-1e30F), "-1e+30");
+  EXPECT_EQ(json::Float(std::numeric_limits<float>::infinity()), "\"Infinity\"");
+  EXPECT_EQ(json::Float(std::numeric_limits<float>::quiet_NaN()), "\"NaN\"");
+}
+
+TEST(Render, TextListsBlocksRecordsAndFailures) {
+  Merged m = MakeMerged({{.n = 1, .m = 1, .k = 2, .seed = 7}});
+  m.bytes[8 + 77] ^= 1;
+  const Bytes records = ConsFixRecords(Pairs({"first", "se\ncond"}));
+  StringOutput out;
+  const auto text = MakeTextRenderer(out);
+  MemorySource merged(m.bytes);
+  MemorySource cons_fix(records);
+  text->BeginMerged("m.out", m.bytes.size());
+  const uint64_t failures = WalkMerged(merged, nullptr, *text).failures;
+  text->EndMerged();
+  text->BeginConsFix("c.out", records.size());
+  const uint64_t records_walked = WalkConsFix(cons_fix, nullptr, *text).items;
+  text->EndConsFix();
+  text->Finish(std::nullopt, 1, records_walked, failures);
+  const std::string hash = HexWord(NameHash("alias0"));
+  EXPECT_EQ(out.text(),
+            "block 0 at 8: length 196, hash " + hash + ", N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
+            "m.out: block 0 (offset 8), block offset 77 (file offset 85): the three bytes hold 141, expected 140: "
+            "the low 24 bits of the tail reference\n"
+            "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
+            "1 block, 1 record: 1 check failed\n");
+}
+
+}  // namespace
+}  // namespace blkmerge::inspect
