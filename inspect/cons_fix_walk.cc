@@ -19,7 +19,7 @@ constexpr uint32_t kOneBits = 0x3F800000;  // the float 1.0
 
 class RecordCheck {
  public:
-  RecordCheck(RecordReport& report) : report_(report) {}
+  explicit RecordCheck(RecordReport& report) : report_(report) {}
 
   void Fail(Check check, uint64_t at, int64_t found = 0, int64_t expected = 0) {
     Finding f;

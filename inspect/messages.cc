@@ -10,6 +10,8 @@ namespace {
 std::string Dec(int64_t v) { return std::to_string(v); }
 std::string Dec(uint64_t v) { return std::to_string(v); }
 
+std::string ByteCount(int64_t n) { return Dec(n) + (n == 1 ? " byte" : " bytes"); }
+
 std::string Hex(int64_t v) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(v)));
@@ -64,13 +66,13 @@ std::string Where(const Finding& f) {
 std::string What(const Finding& f) {
   switch (f.check) {
     case Check::kShortHeader:
-      return "the file is " + Dec(f.found) + " bytes long, too short for the 8-byte header";
+      return "the file is " + ByteCount(f.found) + " long, too short for the 8-byte header";
     case Check::kHeader:
       return "the file does not start with \"vers\" and the float 2.0";
     case Check::kReadFailed:
-      return "could not read " + Dec(f.found) + " bytes";
+      return "could not read " + ByteCount(f.found);
     case Check::kBlockTooShort:
-      return "only " + Dec(f.found) + " bytes left, too few for a block (at least " + Dec(f.expected) + ")";
+      return "only " + ByteCount(f.found) + " left, too few for a block (at least " + Dec(f.expected) + ")";
     case Check::kNoBlockEnd:
       return "the word at block offset 80 (" + Dec(f.found) + ") and the word at 44 (" + Dec(f.expected) +
              ") both put the block's end outside the file; the walk stops here";
@@ -110,7 +112,7 @@ std::string What(const Finding& f) {
     case Check::kTrailerZero:
       return "last trailer word is " + Dec(f.found) + ", expected 0";
     case Check::kPartialRecord:
-      return "the file ends with " + Dec(f.found) + " bytes, not a whole " + Dec(f.expected) + "-byte record";
+      return "the file ends with " + ByteCount(f.found) + ", not a whole " + Dec(f.expected) + "-byte record";
     case Check::kNamePadding:
       return "byte " + HexByte(f.found) + " after the end of the " +
              (f.at < 64 ? "first" : "second") + " name: the field must be padded with zero bytes";

@@ -283,6 +283,28 @@ TEST(MergedWalk, ReadsInBoundedPieces) {
   EXPECT_LE(source.largest, kReadChunk);
 }
 
+// A file that claims more bytes than it can give, as one that shrinks
+// while it is read does.
+class ShrunkSource final : public Source {
+ public:
+  ShrunkSource(const Bytes& bytes, uint64_t claimed) : inner_(bytes), claimed_(claimed) {}
+  uint64_t Size() const override { return claimed_; }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override { return inner_.ReadAt(offset, out); }
+
+ private:
+  MemorySource inner_;
+  uint64_t claimed_;
+};
+
+TEST(MergedWalk, AFailedReadStopsTheWalk) {
+  const Merged m = MakeMerged({kShapes[0]});
+  ShrunkSource source(m.bytes, m.bytes.size() + 1000);
+  Report r;
+  EXPECT_EQ(WalkMerged(source, nullptr, r).failures, 1u);
+  EXPECT_EQ(r.blocks.size(), 1u);
+  EXPECT_EQ(Describe(r.AllFindings()), "block 1 (offset 204): could not read 112 bytes\n");
+}
+
 TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
   Merged m = MakeMerged({{.n = 0, .m = 0, .k = 40, .seed = 3}});
   for (uint64_t e = 1; e < 40; ++e) Flip(m.bytes, 8 + 112 + 16 * e + 12, 0);
@@ -412,6 +434,34 @@ TEST(Render, TextListsBlocksRecordsAndFailures) {
             "the low 24 bits of the tail reference\n"
             "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
             "1 block, 1 record: 1 check failed\n");
+}
+
+TEST(Render, JsonHoldsTheSameReport) {
+  Bytes merged(kMergedHeader.begin(), kMergedHeader.end());
+  merged.push_back(0);
+  Bytes records = ConsFixRecords(Pairs({"a", "\x01\xff"}));
+  records[148] = 1;
+  StringOutput out;
+  const auto json = MakeJsonRenderer(out);
+  MemorySource merged_source(merged);
+  MemorySource records_source(records);
+  json->BeginMerged("m\"", merged.size());
+  const uint64_t failures = WalkMerged(merged_source, nullptr, *json).failures;
+  json->EndMerged();
+  json->BeginConsFix("c", records.size());
+  const WalkSummary walked = WalkConsFix(records_source, nullptr, *json);
+  json->EndConsFix();
+  json->Finish("j", 0, walked.items, failures + walked.failures);
+  EXPECT_EQ(out.text(),
+            "{\"merged\":{\"file\":\"m\\\"\",\"size\":9,\"blocks\":[\n"
+            "\n],\"failures\":[{\"check\":\"block_too_short\",\"block\":0,\"block_offset\":0,\"offset\":8,"
+            "\"message\":\"block 0 (offset 8): only 1 byte left, too few for a block (at least 148)\"}]},"
+            "\"cons_fix\":{\"file\":\"c\",\"size\":176,\"records\":[\n"
+            "{\"index\":0,\"offset\":0,\"first\":\"a\",\"first_hex\":\"61\",\"second\":\"\\u0001\xEF\xBF\xBD\","
+            "\"second_hex\":\"01ff\",\"failures\":[{\"check\":\"matrix\",\"record\":0,\"record_offset\":148,"
+            "\"offset\":148,\"message\":\"record 0 (offset 0), record offset 148 (file offset 148): matrix entry "
+            "(0, 2) is 1e-45 (0x00000001), expected 0\"}]}\n"
+            "],\"failures\":[]},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
 }
 
 }  // namespace
