@@ -31,6 +31,7 @@ inline constexpr uint64_t kN = 116;           // 4
 inline constexpr uint64_t kFrontSize = 120;   // the first table starts here
 inline constexpr uint64_t kDroppedHeader = 16;  // sub-header, M in its last word
 inline constexpr uint64_t kEntrySize = 16;
+inline constexpr uint64_t kEntryHash = 12;    // second table: the hash word
 inline constexpr uint64_t kTailSize = 20;     // two words, then 12 copied bytes
 }  // namespace input
 
@@ -91,6 +92,9 @@ std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFron
 // fall outside the input. Pure: the whole check, no I/O.
 std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front,
                                      int32_t m, uint64_t size);
+
+// Puts `hash` into the last word of every whole 16-byte entry of `entries`.
+void StampSecondTable(std::span<uint8_t> entries, uint32_t hash);
 
 enum class RewriteStatus { kOk, kDamaged, kWriteFailed };
 
