@@ -26,6 +26,11 @@ class NamedFile {
 
   bool SameAs(NamedFile& other) {
     if (exists_ && other.exists_) return st_.st_dev == other.st_.st_dev && st_.st_ino == other.st_.st_ino;
+    // An existing name normalises to its real path, where a file is. When
+    // nothing is where the missing name normalises to, the two differ, and
+    // the existing name need not be normalised (the common case: outputs
+    // not made yet, compared with every input).
+    if (exists_ != other.exists_ && !(exists_ ? other : *this).NormalExists()) return false;
     return Normal() == other.Normal();
   }
 
@@ -35,10 +40,19 @@ class NamedFile {
     return *normal_;
   }
 
+  bool NormalExists() {
+    if (!normal_exists_) {
+      struct stat st {};
+      normal_exists_ = stat(Normal().c_str(), &st) == 0;
+    }
+    return *normal_exists_;
+  }
+
   const std::string* name_;
   struct stat st_ {};
   bool exists_;
   std::optional<std::filesystem::path> normal_;
+  std::optional<bool> normal_exists_;
 };
 
 }  // namespace

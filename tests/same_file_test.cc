@@ -54,6 +54,11 @@ TEST(FindOutputClash, NamesTheFirstClashAsWritten) {
   EXPECT_EQ(clash->output, d.At("new"));
   EXPECT_EQ(clash->other, d.At("sub/../new"));
 
+  // A missing output that normalises onto an existing input.
+  clash = FindOutputClash(JobOf(d.At("none/../a.src"), d.At("fix"), {d.At("b.src"), d.At("a.src")}), job);
+  ASSERT_TRUE(clash);
+  EXPECT_EQ(clash->other, d.At("a.src"));
+
   // The job file itself, before any input.
   clash = FindOutputClash(JobOf(d.At("out"), d.At("./job.txt"), {d.At("job.txt")}), job);
   ASSERT_TRUE(clash);
