@@ -10,6 +10,8 @@ namespace blkmerge {
 namespace {
 
 // Most of the second table read and stamped at a time (whole entries).
+// Measured: 16 KiB pieces are slower, 64 KiB to 1 MiB all cost the same;
+// 64 KiB keeps the piece in cache between the read and the stamping.
 constexpr size_t kStampChunk = 1 << 16;
 static_assert(kStampChunk % input::kEntrySize == 0);
 static_assert(Sink::kMinRoom % input::kEntrySize == 0);
