@@ -103,7 +103,9 @@ bool WriteMergedHeader(Sink& out);
 
 // Rewrites `in` into one file block stamped with the name hash of `alias`
 // and appends it to `out`, then flushes `out`. Nothing is written when the
-// input is too short or damaged for its own offsets (kDamaged).
+// input is too short or damaged for its own offsets (kDamaged). Reads only
+// up to the end of the tail, and the tables in pieces: memory does not
+// grow with the input.
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers,
                            Sink& out);
 
