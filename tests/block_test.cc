@@ -145,7 +145,7 @@ TEST(StampSecondTable, LastWordOfEachWholeEntry) {
   Bytes table(40, 0xAA);  // two whole entries and half of a third
   StampSecondTable(table, 0x04030201);
   Bytes want(40, 0xAA);
-  for (uint64_t at : {12, 28}) {
+  for (const size_t at : {size_t{12}, size_t{28}}) {
     want[at] = 1;
     want[at + 1] = 2;
     want[at + 2] = 3;
