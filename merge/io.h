@@ -38,6 +38,7 @@ class Sink {
   // Returns space at the end of the output for between min(want, kMinRoom)
   // and `want` bytes, to be filled in place and then appended with Commit.
   // Returns an empty span once anything failed to be written.
+  // REQUIRES: want > 0.
   virtual std::span<uint8_t> Room(size_t want) = 0;
   // Appends the first `length` bytes of the space Room last returned.
   // REQUIRES: nothing else was appended since, and `length` fits that space.
