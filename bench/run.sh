@@ -4,5 +4,9 @@
 # runner: --pairs N, --case large|small|grow-8M|grow-256M, --dir DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --workflow --preset release >/dev/null
+# The build's output is shown only when it fails.
+if ! log=$(cmake --workflow --preset release 2>&1); then
+  printf '%s\n' "$log" >&2
+  exit 1
+fi
 exec build/release/bench/merge_bench build/release/blkmerge "$@"
