@@ -36,8 +36,7 @@ class TempFile {
   std::string path_;
 };
 
-// Rewrites `input` (read from a real file) into the descriptor `out_fd`
-// behind a merged header, as the tool does.
+// Rewrites `input` (read from a real file) into the descriptor `out_fd`.
 RewriteStatus RewriteFile(const Bytes& input, int out_fd) {
   TempFile in_file;
   EXPECT_TRUE(fixture::WriteFile(in_file.path(), input));
@@ -45,15 +44,12 @@ RewriteStatus RewriteFile(const Bytes& input, int out_fd) {
   EXPECT_GE(in_fd, 0);
   FileSource source(in_fd, input.size());
   FileSink sink(out_fd);
-  RewriteStatus status = RewriteStatus::kWriteFailed;
-  if (WriteMergedHeader(sink)) status = RewriteInput(source, "alias", kNumbers, sink);
+  const RewriteStatus status = RewriteInput(source, "alias", kNumbers, sink);
   close(in_fd);
   return status;
 }
 
-Bytes Expected(const Bytes& input) {
-  return fixture::ExpectedMerged({input}, {"alias"}, kNumbers);
-}
+Bytes Expected(const Bytes& input) { return fixture::ExpectedBlock(input, "alias", kNumbers); }
 
 TEST(FileSink, RegularFileGetsTheExactBlock) {
   const Bytes input = fixture::MakeInput(kLarge);
