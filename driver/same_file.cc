@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace blkmerge {
 namespace {
@@ -15,25 +16,66 @@ std::filesystem::path NormalPath(const std::string& name) {
   return path;
 }
 
+// One name as the check sees it: looked up once, normalised only when a
+// comparison needs it. A run compares each output with every input, and
+// each lookup costs system calls.
+class NamedFile {
+ public:
+  explicit NamedFile(const std::string& name)
+      : name_(&name), exists_(stat(name.c_str(), &st_) == 0) {}
+
+  bool SameAs(NamedFile& other) {
+    if (exists_ && other.exists_) return st_.st_dev == other.st_.st_dev && st_.st_ino == other.st_.st_ino;
+    // An existing name normalises to its real path, where a file is. When
+    // nothing is where the missing name normalises to, the two differ, and
+    // the existing name need not be normalised (the common case: outputs
+    // not made yet, compared with every input).
+    if (exists_ != other.exists_ && !(exists_ ? other : *this).NormalExists()) return false;
+    return Normal() == other.Normal();
+  }
+
+ private:
+  const std::filesystem::path& Normal() {
+    if (!normal_) normal_ = NormalPath(*name_);
+    return *normal_;
+  }
+
+  bool NormalExists() {
+    if (!normal_exists_) {
+      struct stat st {};
+      normal_exists_ = stat(Normal().c_str(), &st) == 0;
+    }
+    return *normal_exists_;
+  }
+
+  const std::string* name_;
+  struct stat st_ {};
+  bool exists_;
+  std::optional<std::filesystem::path> normal_;
+  std::optional<bool> normal_exists_;
+};
+
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
-  return NormalPath(a) == NormalPath(b);
+  NamedFile fa(a);
+  NamedFile fb(b);
+  return fa.SameAs(fb);
 }
 
 std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {
-  if (SameFile(job.merged_name, job.cons_fix_name)) {
-    return OutputClash{job.merged_name, job.cons_fix_name, true};
-  }
-  for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
-    if (SameFile(*output, job_file)) return OutputClash{*output, job_file, false};
-    for (const Pair& pair : job.pairs) {
-      if (SameFile(*output, pair.input)) return OutputClash{*output, pair.input, false};
+  NamedFile merged(job.merged_name);
+  NamedFile cons_fix(job.cons_fix_name);
+  if (merged.SameAs(cons_fix)) return OutputClash{job.merged_name, job.cons_fix_name, true};
+  NamedFile job_named(job_file);
+  std::vector<NamedFile> inputs;
+  inputs.reserve(job.pairs.size());
+  for (const Pair& pair : job.pairs) inputs.emplace_back(pair.input);
+  for (NamedFile* output : {&merged, &cons_fix}) {
+    const std::string& output_name = output == &merged ? job.merged_name : job.cons_fix_name;
+    if (output->SameAs(job_named)) return OutputClash{output_name, job_file, false};
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      if (output->SameAs(inputs[i])) return OutputClash{output_name, job.pairs[i].input, false};
     }
   }
   return std::nullopt;

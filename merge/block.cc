@@ -9,9 +9,12 @@
 namespace blkmerge {
 namespace {
 
-// Stretch of the second table stamped and written at a time (whole entries).
+// Most of the second table read and stamped at a time (whole entries).
+// Measured: 16 KiB pieces are slower, 64 KiB to 1 MiB all cost the same;
+// 64 KiB keeps the piece in cache between the read and the stamping.
 constexpr size_t kStampChunk = 1 << 16;
 static_assert(kStampChunk % input::kEntrySize == 0);
+static_assert(Sink::kMinRoom % input::kEntrySize == 0);
 
 // The block's front part sits 8 bytes before where it stood in the input.
 constexpr uint64_t kFrontShift = input::kFrontSize - block::kFrontSize;
@@ -55,6 +58,12 @@ std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize>
   return l;
 }
 
+void StampSecondTable(std::span<uint8_t> entries, uint32_t hash) {
+  for (size_t e = 0; e + input::kEntrySize <= entries.size(); e += input::kEntrySize) {
+    StoreLE32(entries.data() + e + input::kEntryHash, hash);
+  }
+}
+
 bool WriteMergedHeader(Sink& out) { return out.Write(kMergedHeader) && out.Flush(); }
 
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers,
@@ -95,14 +104,17 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
     case IoStatus::kWriteFailed: return RewriteStatus::kWriteFailed;
   }
 
-  std::array<uint8_t, kStampChunk> chunk;
+  // The second table is read straight into the sink's buffer and stamped
+  // there, whole entries at a time.
   for (uint64_t done = 0; done < l.SecondTableSize();) {
-    const auto n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), l.SecondTableSize() - done));
-    const std::span<uint8_t> part(chunk.data(), n);
+    const auto want = static_cast<size_t>(std::min<uint64_t>(kStampChunk, l.SecondTableSize() - done));
+    const std::span<uint8_t> room = out.Room(want);
+    if (room.empty()) return RewriteStatus::kWriteFailed;
+    const std::span<uint8_t> part = room.first(room.size() - room.size() % input::kEntrySize);
     if (!in.ReadAt(l.SecondTableOffset() + done, part)) return RewriteStatus::kDamaged;
-    for (size_t e = 0; e < n; e += input::kEntrySize) StoreLE32(part.data() + e + 12, h);
-    if (!out.Write(part)) return RewriteStatus::kWriteFailed;
-    done += n;
+    StampSecondTable(part, h);
+    out.Commit(part.size());
+    done += part.size();
   }
 
   std::array<uint8_t, block::kTailSize + block::kTrailerSize> end;

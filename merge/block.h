@@ -31,6 +31,7 @@ inline constexpr uint64_t kN = 116;           // 4
 inline constexpr uint64_t kFrontSize = 120;   // the first table starts here
 inline constexpr uint64_t kDroppedHeader = 16;  // sub-header, M in its last word
 inline constexpr uint64_t kEntrySize = 16;
+inline constexpr uint64_t kEntryHash = 12;    // second table: the hash word
 inline constexpr uint64_t kTailSize = 20;     // two words, then 12 copied bytes
 }  // namespace input
 
@@ -92,6 +93,9 @@ std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFron
 std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front,
                                      int32_t m, uint64_t size);
 
+// Puts `hash` into the last word of every whole 16-byte entry of `entries`.
+void StampSecondTable(std::span<uint8_t> entries, uint32_t hash);
+
 enum class RewriteStatus { kOk, kDamaged, kWriteFailed };
 
 // Appends the merged file header to `out`.
@@ -99,7 +103,9 @@ bool WriteMergedHeader(Sink& out);
 
 // Rewrites `in` into one file block stamped with the name hash of `alias`
 // and appends it to `out`, then flushes `out`. Nothing is written when the
-// input is too short or damaged for its own offsets (kDamaged).
+// input is too short or damaged for its own offsets (kDamaged). Reads only
+// up to the end of the tail, and the tables in pieces: memory does not
+// grow with the input.
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers,
                            Sink& out);
 

@@ -3,7 +3,9 @@
 #ifndef BLKMERGE_MERGE_IO_H_
 #define BLKMERGE_MERGE_IO_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,9 +29,20 @@ class Source {
 // An append-only output.
 class Sink {
  public:
+  // Room() offers at least this much, or all that is asked for when less.
+  static constexpr size_t kMinRoom = 4096;
+
   virtual ~Sink() = default;
   // Appends `bytes`. Returns false once anything failed to be written.
   virtual bool Write(std::span<const uint8_t> bytes) = 0;
+  // Returns space at the end of the output for between min(want, kMinRoom)
+  // and `want` bytes, to be filled in place and then appended with Commit.
+  // Returns an empty span once anything failed to be written.
+  // REQUIRES: want > 0.
+  virtual std::span<uint8_t> Room(size_t want) = 0;
+  // Appends the first `length` bytes of the space Room last returned.
+  // REQUIRES: nothing else was appended since, and `length` fits that space.
+  virtual void Commit(size_t length) = 0;
   // Appends `length` bytes of `source` from `offset`, unchanged.
   virtual IoStatus CopyFrom(Source& source, uint64_t offset, uint64_t length);
   // Hands everything appended so far to the file system.
@@ -49,11 +62,18 @@ class FileSource final : public Source {
   uint64_t size_;
 };
 
-// Buffers writes to an open file descriptor; does not own it.
+// Buffers writes to an open file descriptor; does not own it. The buffer
+// is allocated once and left unfilled: only the pages used get touched.
+// Long unchanged stretches are copied inside the kernel where the file
+// system allows it, through the buffer otherwise.
 class FileSink final : public Sink {
  public:
+  static constexpr size_t kBufferSize = 1 << 20;
+
   explicit FileSink(int fd);
   bool Write(std::span<const uint8_t> bytes) override;
+  std::span<uint8_t> Room(size_t want) override;
+  void Commit(size_t length) override;
   IoStatus CopyFrom(Source& source, uint64_t offset, uint64_t length) override;
   bool Flush() override;
 
@@ -63,7 +83,7 @@ class FileSink final : public Sink {
   int fd_;
   bool failed_ = false;
   bool try_kernel_copy_ = true;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
 };
 
@@ -77,13 +97,21 @@ class MemorySource final : public Source {
   std::span<const uint8_t> bytes_;
 };
 
+// Keeps everything appended. Offers `room_limit` bytes of room at most, so
+// that tests can make the rewrite work in small pieces.
+// REQUIRES: room_limit >= kMinRoom.
 class MemorySink final : public Sink {
  public:
+  explicit MemorySink(size_t room_limit = SIZE_MAX) : room_limit_(room_limit) {}
   bool Write(std::span<const uint8_t> bytes) override;
+  std::span<uint8_t> Room(size_t want) override;
+  void Commit(size_t length) override;
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
+  size_t room_limit_;
   std::vector<uint8_t> bytes_;
+  std::vector<uint8_t> room_;
 };
 
 }  // namespace blkmerge

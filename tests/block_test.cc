@@ -141,6 +141,19 @@ TEST(RewriteInput, RemainderOfPMinusQRoundsTowardZero) {
   EXPECT_EQ(Rewrite(in, "a").size(), 148u + 16u);
 }
 
+TEST(StampSecondTable, LastWordOfEachWholeEntry) {
+  Bytes table(40, 0xAA);  // two whole entries and half of a third
+  StampSecondTable(table, 0x04030201);
+  Bytes want(40, 0xAA);
+  for (const size_t at : {size_t{12}, size_t{28}}) {
+    want[at] = 1;
+    want[at + 1] = 2;
+    want[at + 2] = 3;
+    want[at + 3] = 4;
+  }
+  EXPECT_EQ(table, want);
+}
+
 TEST(RewriteInput, HashStandsTwoPlusKTimes) {
   const Bytes in = fixture::MakeInput({.n = 2, .m = 1, .k = 3, .seed = 9});
   const Bytes one = Rewrite(in, "one");

@@ -1,0 +1,285 @@
+// merge_bench BLKMERGE [--pairs N] [--case NAME] [--dir DIR]
+//
+// Runs the built tool and `cat` over the same input files, alternately,
+// and prints for each case the median wall times, the median of the paired
+// ratios blkmerge / cat and the peak resident memory of each program. Every
+// merged file the tool writes is checked against the fixture's expected
+// blocks; the exit status is 1 when one is wrong.
+//
+// This process stays small on purpose: a child's peak resident size as the
+// kernel reports it can include what it shared with the process it was
+// forked from, so the inputs are made and the outputs checked in forked
+// children. Each output is removed once checked, so that the disk holds
+// the inputs and one output at a time.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "merge/block.h"
+#include "tests/fixture.h"
+
+namespace blkmerge {
+namespace {
+
+namespace fs = std::filesystem;
+using fixture::Bytes;
+using fixture::Shape;
+
+const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
+constexpr const char* kMerged = "merged.out";
+constexpr const char* kConsFix = "cons_fix.out";
+constexpr const char* kCatOut = "cat.out";
+
+struct Case {
+  std::string name;
+  std::string what;
+  std::vector<Shape> shapes;
+};
+
+// Two tables of equal size and a 1 KiB dropped section, about `bytes` long.
+Shape EvenShape(uint64_t bytes, uint32_t seed) {
+  constexpr int32_t kDropped = 64;
+  const auto half = static_cast<int32_t>((bytes - 156 - 16 * kDropped) / 32);
+  return Shape{.n = half, .m = kDropped, .k = half, .seed = seed, .extra = 0};
+}
+
+std::vector<Case> AllCases() {
+  Case large{"large", "100 inputs of 8 MiB", {}};
+  Case small{"small", "100 inputs of 4 KiB", {}};
+  for (uint32_t i = 0; i < 100; ++i) {
+    large.shapes.push_back(EvenShape(8 << 20, 1000 + i));
+    small.shapes.push_back(EvenShape(4 << 10, 2000 + i));
+  }
+  Case grow8{"grow-8M", "1 input of 8 MiB", {EvenShape(8 << 20, 3000)}};
+  Case grow256{"grow-256M", "1 input of 256 MiB", {EvenShape(256 << 20, 3001)}};
+  return {large, small, grow8, grow256};
+}
+
+std::string InputName(size_t i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "in%03zu.src", i);
+  return name;
+}
+
+std::string Alias(size_t i) { return "input_" + std::to_string(i); }
+
+// Runs `work` in a forked child and returns its exit status (0 when it
+// returned true).
+int InChild(const std::function<bool()>& work) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) _exit(work() ? 0 : 1);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+bool MakeInputs(const Case& c) {
+  for (size_t i = 0; i < c.shapes.size(); ++i) {
+    if (!fixture::WriteFile(InputName(i), fixture::MakeInput(c.shapes[i]))) return false;
+  }
+  std::string job = std::string(kMerged) + " " + kConsFix + "\n0.5 10 20 30\n";
+  for (size_t i = 0; i < c.shapes.size(); ++i) job += InputName(i) + " " + Alias(i) + "\n";
+  if (!fixture::WriteFile("job.txt", Bytes(job.begin(), job.end()))) return false;
+  // Written back now, so that the flusher does not run during the timings.
+  const int dir = open(".", O_RDONLY | O_DIRECTORY);
+  const bool synced = dir >= 0 && syncfs(dir) == 0;
+  if (dir >= 0) close(dir);
+  return synced;
+}
+
+bool ReadAt(int fd, uint64_t offset, Bytes& out) {
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Compares the merged file with the expected one block at a time, so that
+// the check never holds more than one input and its block.
+bool CheckMerged(const Case& c) {
+  const int fd = open(kMerged, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  Bytes got(kMergedHeader.size());
+  ok = ok && ReadAt(fd, 0, got) && std::equal(got.begin(), got.end(), kMergedHeader.begin());
+  uint64_t offset = kMergedHeader.size();
+  for (size_t i = 0; ok && i < c.shapes.size(); ++i) {
+    const Bytes want = fixture::ExpectedBlock(fixture::MakeInput(c.shapes[i]), Alias(i), kNumbers);
+    got.resize(want.size());
+    ok = ReadAt(fd, offset, got) && got == want;
+    if (!ok) std::fprintf(stderr, "merge_bench: %s: block %zu differs\n", c.name.c_str(), i);
+    offset += want.size();
+  }
+  ok = ok && static_cast<uint64_t>(st.st_size) == offset;
+  close(fd);
+  return ok;
+}
+
+struct Sample {
+  double seconds = 0;
+  double peak_mib = 0;
+  bool ok = false;
+};
+
+// Runs `argv` with standard output to `out` (or /dev/null), timing it from
+// fork to reaping; the child's own peak resident size comes from wait4.
+Sample Spawn(const std::vector<std::string>& argv, const char* out) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    const int fd = open(out != nullptr ? out : "/dev/null", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(127);
+    close(fd);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  const pid_t done = wait4(pid, &status, 0, &usage);
+  const auto end = std::chrono::steady_clock::now();
+  Sample s;
+  s.seconds = std::chrono::duration<double>(end - start).count();
+  s.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  s.ok = done == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return s;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Returns false when a merged file was wrong or a program failed.
+bool RunCase(const Case& c, const std::string& blkmerge, int pairs) {
+  if (InChild([&c] { return MakeInputs(c); }) != 0) {
+    std::fprintf(stderr, "merge_bench: %s: could not make the inputs\n", c.name.c_str());
+    return false;
+  }
+  std::vector<std::string> cat_argv{"cat"};
+  for (size_t i = 0; i < c.shapes.size(); ++i) cat_argv.push_back(InputName(i));
+  const std::vector<std::string> tool_argv{blkmerge, "job.txt"};
+
+  bool ok = true;
+  uint64_t input_bytes = 0;
+  for (const Shape& shape : c.shapes) input_bytes += fixture::TailOffset(shape) + 20 + shape.extra;
+  std::error_code ec;
+  auto run_tool = [&] {
+    const Sample s = Spawn(tool_argv, nullptr);
+    const bool right = s.ok && InChild([&c] { return CheckMerged(c); }) == 0;
+    if (!right) std::fprintf(stderr, "merge_bench: %s: wrong or missing merged file\n", c.name.c_str());
+    ok = ok && right;
+    fs::remove(kMerged, ec);
+    fs::remove(kConsFix, ec);
+    return s;
+  };
+  auto run_cat = [&] {
+    const Sample s = Spawn(cat_argv, kCatOut);
+    const bool right = s.ok && fs::file_size(kCatOut, ec) == input_bytes;
+    if (!right) std::fprintf(stderr, "merge_bench: %s: cat went wrong\n", c.name.c_str());
+    ok = ok && right;
+    fs::remove(kCatOut, ec);
+    return s;
+  };
+
+  run_tool();  // warm-up
+  run_cat();
+  std::vector<double> tool_s, cat_s, ratio, tool_mib, cat_mib;
+  for (int i = 0; i < pairs; ++i) {
+    // Alternate which goes first, so that neither always meets the other's
+    // leftovers.
+    Sample t, k;
+    if (i % 2 == 0) {
+      t = run_tool();
+      k = run_cat();
+    } else {
+      k = run_cat();
+      t = run_tool();
+    }
+    tool_s.push_back(t.seconds);
+    cat_s.push_back(k.seconds);
+    ratio.push_back(t.seconds / k.seconds);
+    tool_mib.push_back(t.peak_mib);
+    cat_mib.push_back(k.peak_mib);
+  }
+  std::printf("%-10s %-20s %12.4f %10.4f %7.3f %12.1f %9.1f  %s\n", c.name.c_str(), c.what.c_str(),
+              Median(tool_s), Median(cat_s), Median(ratio),
+              *std::max_element(tool_mib.begin(), tool_mib.end()),
+              *std::max_element(cat_mib.begin(), cat_mib.end()), ok ? "right" : "WRONG");
+  std::fflush(stdout);
+  for (size_t i = 0; i < c.shapes.size(); ++i) fs::remove(InputName(i), ec);
+  return ok;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: merge_bench BLKMERGE [--pairs N] [--case NAME] [--dir DIR]\n");
+  return 2;
+}
+
+}  // namespace
+}  // namespace blkmerge
+
+int main(int argc, char** argv) {
+  using namespace blkmerge;
+  if (argc < 2) return Usage();
+  std::error_code ec;
+  const std::string tool = fs::absolute(argv[1], ec).string();
+  int pairs = 5;
+  std::string only;
+  std::string base = fs::temp_directory_path(ec).string();
+  for (int i = 2; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    if (flag == "--pairs") {
+      pairs = std::atoi(argv[i + 1]);
+    } else if (flag == "--case") {
+      only = argv[i + 1];
+    } else if (flag == "--dir") {
+      base = argv[i + 1];
+    } else {
+      return Usage();
+    }
+  }
+  if (argc % 2 != 0 || pairs < 1) return Usage();
+
+  // Inputs and outputs share one directory, so one file system.
+  std::string dir = base + "/blkmerge-bench-XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) {
+    std::fprintf(stderr, "merge_bench: cannot make a directory in %s\n", base.c_str());
+    return 1;
+  }
+  std::printf("%d pairs after a warm-up, in %s\n", pairs, dir.c_str());
+  std::printf("%-10s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "blkmerge s", "cat s",
+              "ratio", "blkmerge MiB", "cat MiB");
+  bool ok = true;
+  for (const Case& c : AllCases()) {
+    if (only.empty() || only == c.name) ok = RunCase(c, tool, pairs) && ok;
+  }
+  std::printf("times: medians; ratio: median of the paired ratios; MiB: largest peak resident size\n"
+              "targets: large ratio <= 1.10, small ratio <= 1.5, blkmerge <= 16 MiB\n");
+  fs::remove_all(dir, ec);
+  if (!ok) std::fprintf(stderr, "merge_bench: a merged file was wrong\n");
+  return ok ? 0 : 1;
+}

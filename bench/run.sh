@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the release tree and runs the tool against cat on inputs made by
+# the fixture builder (see merge_bench.cc). Extra arguments go to the
+# runner: --pairs N, --case large|small|grow-8M|grow-256M, --dir DIR.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# The build's output is shown only when it fails.
+if ! log=$(cmake --workflow --preset release 2>&1); then
+  printf '%s\n' "$log" >&2
+  exit 1
+fi
+exec build/release/bench/merge_bench build/release/blkmerge "$@"
