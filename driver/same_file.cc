@@ -9,9 +9,13 @@ namespace blkmerge {
 namespace {
 
 std::filesystem::path NormalPath(const std::string& name) {
+  // Absolute first: a relative name none of whose parts exists would come
+  // back from weakly_canonical still relative, and out.bin would not match
+  // ./out.bin.
   std::error_code error;
-  auto path = std::filesystem::weakly_canonical(name, error);
-  if (error) path = std::filesystem::absolute(name, error).lexically_normal();
+  const auto absolute = std::filesystem::absolute(name, error);
+  auto path = std::filesystem::weakly_canonical(absolute, error);
+  if (error) path = absolute.lexically_normal();
   return path;
 }
 
