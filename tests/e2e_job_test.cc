@@ -149,12 +149,15 @@ TEST(Refused, AliasTooLongForConsFix) {
 
 TEST(SameFile, OutputsUnderTwoSpellings) {
   JobDir dir("");
-  for (const std::string& outputs : {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin")}) {
-    dir.Write("job.txt", outputs + " 1 2 3 4 a.src first");
+  // link.bin: a symbolic link to out.bin, which is not there yet.
+  ASSERT_EQ(RunIn(dir, "ln -s out.bin link.bin").status, 0);
+  for (const std::string& outputs : {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin"),
+                                     std::string("out.bin link.bin")}) {
+    dir.Write("job.txt", outputs + " 1 2 3 4 a.src first b.src second");
     const Result r = dir.Run();
     EXPECT_EQ(r.status, 1) << outputs;
     EXPECT_EQ(r.output, "Output files cannot have the same name\n") << outputs;
-    EXPECT_EQ(dir.Files(), kUntouched) << outputs;
+    EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "link.bin"})) << outputs;
   }
 }
 
@@ -192,6 +195,9 @@ TEST(SameFile, OutputIsAnInputUnderAnotherName) {
             "Output file hard.src is the same file as b.src"},
            {"ln -s job.txt link.job", "out.bin link.job 1 2 3 4 a.src x",
             "Output file link.job is the same file as job.txt"},
+           // Writing through the link would create the input c.src.
+           {"ln -s c.src link.bin", "link.bin fix.bin 1 2 3 4 a.src x c.src y",
+            "Output file link.bin is the same file as c.src"},
            // The merged name is checked against every input before the
            // cons_fix name is checked against the job file.
            {"true", "./b.src ./job.txt 1 2 3 4 a.src x b.src y",
