@@ -82,6 +82,18 @@ TEST(Outputs, ConsFixWithNothingToWriteOnAFullDevice) {
   EXPECT_EQ(r.output, "Processed a.src as first\nProduced cons_fix file /dev/full\n");
 }
 
+TEST(Console, RunThatCannotReportIsNoSuccess) {
+  InputDir dir;
+  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first"));
+  const std::string tool = std::string("'") + BLKMERGE_BINARY + "' job.txt";
+  for (const char* redirect : {" >&-", " >/dev/full"}) {
+    const Result r = RunIn(dir, tool + redirect + "; echo status $?");
+    EXPECT_EQ(r.output, "status 1\n") << redirect;
+  }
+  // The files themselves were written in full.
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
+}
+
 // The run stops at the input `bad`; the block before it stays.
 void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message) {
   const Result r = dir.Run("out.bin fix.bin", "a.src first " + bad + " second b.src third");
