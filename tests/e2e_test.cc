@@ -102,6 +102,22 @@ TEST(Run, AliasesThatFillTheirConsFixFields) {
   EXPECT_EQ(Bytes(fix.begin() + 140, fix.begin() + 144), Bytes({0x00, 0x00, 0x80, 0x3F}));
 }
 
+TEST(Run, NamesOfNinetyNineBytes) {
+  TempDir dir;
+  const std::string merged(99, 'm');
+  const std::string cons_fix(99, 'c');
+  const std::string input(99, 'i');
+  const std::string alias(99, 'a');  // one pair: no cons_fix field to fit
+  const Bytes in = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 5});
+  dir.Write(input, in);
+  dir.Write("job.txt", merged + " " + cons_fix + " 0.5 10 20 30 " + input + " " + alias);
+  const Result r = Blkmerge(dir, "job.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "Processed " + input + " as " + alias + "\nProduced cons_fix file " + cons_fix + "\n");
+  EXPECT_EQ(dir.Read(merged), fixture::ExpectedMerged({in}, {alias}, kNumbers));
+  EXPECT_EQ(dir.Files(), std::vector<std::string>({cons_fix, input, "job.txt", merged}));
+}
+
 TEST(Run, NumberTextStoppedByALetter) {
   // 12abc: num4 is 12 and abc is the first input name.
   TempDir dir;
