@@ -125,7 +125,9 @@ int Run(int argc, const char* const* argv) {
   if (!WriteMergedHeader(merged)) return fail(message::CouldNotWriteOutput(job.merged_name));
 
   for (const Pair& pair : job.pairs) {
-    Descriptor input_fd(open(pair.input.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a named pipe is refused below instead of
+    // waiting for a writer; reads of a regular file are unaffected.
+    Descriptor input_fd(open(pair.input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!input_fd.ok() || fstat(input_fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
       return fail(message::CouldNotOpenInput(pair.input));

@@ -9,11 +9,25 @@
 namespace blkmerge {
 namespace {
 
+// Symbolic links followed in a row before giving up, as the kernel does.
+constexpr int kMaxLinks = 40;
+
 std::filesystem::path NormalPath(const std::string& name) {
+  namespace fs = std::filesystem;
+  // Absolute first: a relative name none of whose parts exists would come
+  // back from weakly_canonical still relative, and out.bin would not match
+  // ./out.bin.
   std::error_code error;
-  auto path = std::filesystem::weakly_canonical(name, error);
-  if (error) path = std::filesystem::absolute(name, error).lexically_normal();
-  return path;
+  auto path = fs::absolute(name, error);
+  // A link to a file not yet there is where that file will be created;
+  // weakly_canonical would keep the link's own name.
+  for (int i = 0; i < kMaxLinks && fs::is_symlink(fs::symlink_status(path, error)); ++i) {
+    const fs::path target = fs::read_symlink(path, error);
+    if (error) break;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  const auto canonical = fs::weakly_canonical(path, error);
+  return error ? path.lexically_normal() : canonical;
 }
 
 // One name as the check sees it: looked up once, normalised only when a

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,15 @@ bool TempDir::Exists(const std::string& name) const {
   return std::filesystem::exists(std::filesystem::symlink_status(*this / name, ignored));
 }
 
+std::vector<std::string> TempDir::Files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 Result RunIn(const TempDir& dir, const std::string& command) {
   const std::string line = "cd '" + dir.path() + "' && " + command;
   FILE* pipe = popen(line.c_str(), "r");
@@ -50,7 +60,8 @@ Result RunIn(const TempDir& dir, const std::string& command) {
 }
 
 Result Blkmerge(const TempDir& dir, const std::string& args) {
-  return RunIn(dir, std::string("'") + BLKMERGE_BINARY + "' " + args);
+  // A tool that hangs fails its test instead of stalling the whole suite.
+  return RunIn(dir, std::string("timeout 60 '") + BLKMERGE_BINARY + "' " + args);
 }
 
 }  // namespace blkmerge::e2e

@@ -3,6 +3,7 @@
 #define BLKMERGE_TESTS_E2E_UTIL_H_
 
 #include <string>
+#include <vector>
 
 #include "tests/fixture.h"
 
@@ -27,6 +28,8 @@ class TempDir {
   void Write(const std::string& name, const fixture::Bytes& bytes) const;
   fixture::Bytes Read(const std::string& name) const;
   bool Exists(const std::string& name) const;
+  // The names in the directory itself, sorted.
+  std::vector<std::string> Files() const;
 
  private:
   std::string path_;
@@ -36,7 +39,8 @@ class TempDir {
 Result RunIn(const TempDir& dir, const std::string& command);
 
 // Runs the built tool in `dir` with the given argument words (shell-quoted
-// by the caller where they need it).
+// by the caller where they need it). A run still going after a minute is
+// killed and gives the status 124.
 Result Blkmerge(const TempDir& dir, const std::string& args);
 
 }  // namespace blkmerge::e2e

@@ -1,16 +1,48 @@
 #include "driver/job_reader.h"
 
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <sstream>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace blkmerge {
 namespace {
+
+using namespace std::string_literals;  // texts with zero bytes in them
 
 JobProblem Read(const std::string& text, Job& job) {
   std::istringstream in(text);
   return ReadJob(in, job);
 }
+
+// Reads a job whose fourth number is written as `number`, then `rest`.
+JobProblem ReadNum4(const std::string& number, Job& job, const std::string& rest = " in al") {
+  return Read("out.bin fix.bin 1 2 3 " + number + rest, job);
+}
+
+uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
+
+constexpr std::string_view kHead = "out.bin fix.bin 1 2 3 4";
+
+// `count` pairs " in<i> al<i>".
+std::string Pairs(size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += " in" + std::to_string(i) + " al" + std::to_string(i);
+  return text;
+}
+
+std::string JobWithPairs(size_t count) { return std::string(kHead) + Pairs(count); }
 
 TEST(ReadJob, TheExampleJob) {
   Job job;
@@ -18,10 +50,436 @@ TEST(ReadJob, TheExampleJob) {
   EXPECT_EQ(job.merged_name, "out.bin");
   EXPECT_EQ(job.cons_fix_name, "fix.bin");
   EXPECT_EQ(job.numbers.num1, 0.5F);
+  EXPECT_EQ(job.numbers.num2, 10.0F);
+  EXPECT_EQ(job.numbers.num3, 20.0F);
   EXPECT_EQ(job.numbers.num4, 30.0F);
   ASSERT_EQ(job.pairs.size(), 2u);
+  EXPECT_EQ(job.pairs[0].input, "a.src");
+  EXPECT_EQ(job.pairs[0].alias, "first");
   EXPECT_EQ(job.pairs[1].input, "b.src");
   EXPECT_EQ(job.pairs[1].alias, "second");
+}
+
+TEST(ReadJob, MissingOutputNames) {
+  Job job;
+  for (const std::string text : {"", " \n\t ", "out.bin", "out.bin\n", "\x1A out.bin fix.bin",
+                                 "out.bin\x1A fix.bin"}) {
+    EXPECT_EQ(Read(text, job).error, JobError::kNoOutputNames) << text;
+  }
+}
+
+TEST(ReadJob, OutputNamesComparedByteForByte) {
+  Job job;
+  EXPECT_EQ(Read("out.bin out.bin 1 2 3 4", job).error, JobError::kSameOutputNames);
+  // Checked before the numbers are read.
+  EXPECT_EQ(Read("out.bin out.bin", job).error, JobError::kSameOutputNames);
+  EXPECT_EQ(Read("out.bin Out.bin 1 2 3 4", job).error, JobError::kNone);
+  EXPECT_EQ(Read("out.bin ./out.bin 1 2 3 4", job).error, JobError::kNone);
+}
+
+TEST(ReadJob, NumberForms) {
+  struct Case {
+    const char* text;
+    float value;
+  };
+  for (const Case c : {Case{"5", 5.0F}, {"5.", 5.0F}, {".5", 0.5F}, {"-.5", -0.5F}, {"+5", 5.0F},
+                       {"-5.25", -5.25F}, {"007.50", 7.5F}, {"1e5", 1e5F}, {"1E-3", 1e-3F},
+                       {"2.5e+2", 250.0F}, {".5E1", 5.0F}}) {
+    Job job;
+    ASSERT_TRUE(ReadNum4(c.text, job).ok()) << c.text;
+    EXPECT_EQ(Bits(job.numbers.num4), Bits(c.value)) << c.text;
+    ASSERT_EQ(job.pairs.size(), 1u) << c.text;
+    EXPECT_EQ(job.pairs[0].input, "in") << c.text;
+  }
+  Job job;
+  ASSERT_TRUE(ReadNum4("-0", job).ok());
+  EXPECT_EQ(Bits(job.numbers.num4), 0x80000000u);
+}
+
+TEST(ReadJob, MalformedNumbers) {
+  for (const char* text : {"-", "+", ".", "-.", "+.e1", "e5", "1ex", "1e", "5.e", "5e+", "1e-x",
+                           "inf", "-inf", "nan", "infinity", "abc", "\x1A 4"}) {
+    Job job;
+    EXPECT_EQ(ReadNum4(text, job).error, JobError::kNoNumbers) << text;
+  }
+  Job job;
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3", job).error, JobError::kNoNumbers);
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3\n", job).error, JobError::kNoNumbers);
+  EXPECT_EQ(Read("out.bin fix.bin", job).error, JobError::kNoNumbers);
+  EXPECT_EQ(Read("out.bin fix.bin 1 - 3 4", job).error, JobError::kNoNumbers);
+}
+
+TEST(ReadJob, ByteThatStopsANumberStartsTheNextToken) {
+  Job job;
+  ASSERT_TRUE(ReadNum4("12abc", job, " first").ok());
+  EXPECT_EQ(job.numbers.num4, 12.0F);
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "abc");
+  EXPECT_EQ(job.pairs[0].alias, "first");
+
+  // No hexadecimal: 0x10 is the number 0 followed by the token x10.
+  ASSERT_TRUE(ReadNum4("0x10", job, " first").ok());
+  EXPECT_EQ(job.numbers.num4, 0.0F);
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "x10");
+
+  ASSERT_TRUE(ReadNum4("1.5.25", job, " first").ok());
+  EXPECT_EQ(job.numbers.num4, 1.5F);
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, ".25");
+
+  EXPECT_EQ(Read("out.bin fix.bin 1,2 3 4 5", job).error, JobError::kNoNumbers);
+}
+
+TEST(ReadJob, NumbersRoundCorrectlyToFloat) {
+  struct Case {
+    const char* text;
+    uint32_t bits;
+  };
+  for (const Case c : {
+           // Just above the midpoint between 1 and the next float: up.
+           Case{"1.00000005960464477539062500000000001", 0x3F800001u},
+           // Exactly the midpoint, 1 + 2^-24: to the even neighbour, 1.
+           Case{"1.000000059604644775390625", 0x3F800000u},
+           // Exactly the midpoint 1 + 3·2^-24: to the even neighbour above.
+           Case{"1.000000178813934326171875", 0x3F800002u},
+           // Just below that midpoint. Rounded to double first it becomes
+           // the midpoint and then rounds up: the right answer is down.
+           Case{"1.000000178813934326171874999", 0x3F800001u},
+           // Just above 1 + 2^-24 by less than a double's precision.
+           Case{"1.0000000596046447753906250001", 0x3F800001u},
+           {"0.1", 0x3DCCCCCDu},
+           {"16777217", 0x4B800000u},  // 2^24 + 1, a tie: down to even
+           {"16777219", 0x4B800002u},  // 2^24 + 3, a tie: up to even
+       }) {
+    Job job;
+    ASSERT_TRUE(ReadNum4(c.text, job).ok()) << c.text;
+    EXPECT_EQ(Bits(job.numbers.num4), c.bits) << c.text;
+  }
+}
+
+TEST(ReadJob, NumbersBeyondTheFloatRange) {
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char* text;
+    uint32_t bits;
+  };
+  for (const Case c : {
+           Case{"1e39", Bits(kInf)},
+           {"-1e39", Bits(-kInf)},
+           {"1e99999999999999999999", Bits(kInf)},
+           {"-1e99999999999999999999", Bits(-kInf)},
+           {"0.000001e45", Bits(kInf)},
+           {"3.4028235e38", 0x7F7FFFFFu},  // the largest float
+           {"3.4028236e38", Bits(kInf)},   // past the midpoint to 2^128
+           {"1e-50", 0x00000000u},
+           {"-1e-50", 0x80000000u},
+           {"1e-99999999999999999999", 0x00000000u},
+           {"-1e-99999999999999999999", 0x80000000u},
+           {"100000e-51", 0x00000000u},
+           {"7e-46", 0x00000000u},    // below half the smallest float
+           {"7.1e-46", 0x00000001u},  // above it: the smallest float
+           {"1e-40", 0x000116C2u},    // subnormal, not zero
+           {"0e99999999999999999999", 0x00000000u},
+           {"-0.0e-99999999999999999999", 0x80000000u},
+       }) {
+    Job job;
+    ASSERT_TRUE(ReadNum4(c.text, job).ok()) << c.text;
+    EXPECT_EQ(Bits(job.numbers.num4), c.bits) << c.text;
+  }
+}
+
+TEST(ReadJob, LongNumberTexts) {
+  Job job;
+  // 1003 characters of which 1000 leading zeros.
+  ASSERT_TRUE(ReadNum4(std::string(1000, '0') + "2.5", job).ok());
+  EXPECT_EQ(job.numbers.num4, 2.5F);
+  // A midpoint decided by a digit 2000 places after the point.
+  ASSERT_TRUE(ReadNum4("1.000000059604644775390625" + std::string(2000, '0') + "1", job).ok());
+  EXPECT_EQ(Bits(job.numbers.num4), 0x3F800001u);
+  ASSERT_TRUE(ReadNum4("1.000000059604644775390625" + std::string(2000, '0'), job).ok());
+  EXPECT_EQ(Bits(job.numbers.num4), 0x3F800000u);
+  // Far longer texts are refused, and refused whole.
+  EXPECT_EQ(ReadNum4(std::string(1'000'000, '7'), job).error, JobError::kNoNumbers);
+  EXPECT_EQ(ReadNum4("1." + std::string(1'000'000, '5') + "e3", job).error, JobError::kNoNumbers);
+  EXPECT_EQ(ReadNum4("-" + std::string(1'000'000, '0') + "1e-5", job).error, JobError::kNoNumbers);
+}
+
+TEST(ReadJob, WhiteSpaceAndLineEnds) {
+  Job job;
+  ASSERT_TRUE(Read("\r\n out.bin\tfix.bin\n1\v2\f3\r4 \t in\r\nal\r\n", job).ok());
+  EXPECT_EQ(job.merged_name, "out.bin");
+  EXPECT_EQ(job.cons_fix_name, "fix.bin");
+  EXPECT_EQ(job.numbers.num1, 1.0F);
+  EXPECT_EQ(job.numbers.num4, 4.0F);
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "in");
+  EXPECT_EQ(job.pairs[0].alias, "al");
+
+  // Other control bytes belong to tokens.
+  ASSERT_TRUE(Read("o\x08ut f\x1B 1 2 3 4 \x7Fin \x01\x1F", job).ok());
+  EXPECT_EQ(job.merged_name, "o\x08ut");
+  EXPECT_EQ(job.cons_fix_name, "f\x1B");
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "\x7Fin");
+  EXPECT_EQ(job.pairs[0].alias, "\x01\x1F");
+}
+
+TEST(ReadJob, LastAliasAtEndOfTextOrBeforeALineEnd) {
+  Job at_end;
+  Job before_line_end;
+  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first b second", at_end).ok());
+  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first b second\n", before_line_end).ok());
+  ASSERT_EQ(at_end.pairs.size(), 2u);
+  ASSERT_EQ(before_line_end.pairs.size(), 2u);
+  EXPECT_EQ(at_end.pairs[1].alias, "second");
+  EXPECT_EQ(before_line_end.pairs[1].alias, "second");
+}
+
+TEST(ReadJob, TextEndByteEndsTheText) {
+  Job job;
+  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first\x1A b second", job).ok());
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].alias, "first");
+
+  // Whatever follows 0x1A is not read, not even to be checked.
+  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first \x1A out.bin x " + std::string(500, 'n'), job).ok());
+  EXPECT_EQ(job.pairs.size(), 1u);
+
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3\x1A 4", job).error, JobError::kNoNumbers);
+}
+
+TEST(ReadJob, ZeroByteEndsAName) {
+  Job job;
+  ASSERT_TRUE(Read("out.bin\0junk fix\0.bin 1 2 3 4 in\0put al\0\0ias\0"s, job).ok());
+  EXPECT_EQ(job.merged_name, "out.bin");
+  EXPECT_EQ(job.cons_fix_name, "fix");
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "in");
+  EXPECT_EQ(job.pairs[0].alias, "al");
+
+  // Only the bytes before the zero count towards the length limit.
+  ASSERT_TRUE(Read(std::string(99, 'm') + "\0"s + std::string(200, 'x') + " fix 1 2 3 4", job).ok());
+  EXPECT_EQ(job.merged_name, std::string(99, 'm'));
+
+  // Names compared as cut: "out.bin\0x" is the merged file.
+  const JobProblem problem = Read("out.bin fix.bin 1 2 3 4 out.bin\0x al"s, job);
+  EXPECT_EQ(problem.error, JobError::kInputIsOutput);
+  EXPECT_EQ(problem.name, "out.bin");
+}
+
+TEST(ReadJob, HighBytesBelongToTokens) {
+  // 0x85 and 0xA0 are line or blank characters in some encodings; not here.
+  Job job;
+  ASSERT_TRUE(Read("\xE9t\xE9.bin \xFF\x80 1 2 3 4 in\x85put \xA0\xC3\xA9", job).ok());
+  EXPECT_EQ(job.merged_name, "\xE9t\xE9.bin");
+  EXPECT_EQ(job.cons_fix_name, "\xFF\x80");
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "in\x85put");
+  EXPECT_EQ(job.pairs[0].alias, "\xA0\xC3\xA9");
+}
+
+TEST(ReadJob, NamesOfNinetyNineBytesFitOneHundredDoNot) {
+  // Each of the four kinds of name in turn: merged, cons_fix, input, alias.
+  for (size_t slot = 0; slot < 4; ++slot) {
+    for (const size_t length : {size_t{99}, size_t{100}, size_t{5000}}) {
+      std::vector<std::string> names = {"out.bin", "fix.bin", "in", "al"};
+      names[slot] = std::string(length, static_cast<char>('a' + slot));
+      Job job;
+      const JobProblem problem =
+          Read(names[0] + " " + names[1] + " 1 2 3 4 " + names[2] + " " + names[3], job);
+      if (length == 99) {
+        ASSERT_TRUE(problem.ok()) << slot;
+        ASSERT_EQ(job.pairs.size(), 1u);
+        EXPECT_EQ(std::vector<std::string>({job.merged_name, job.cons_fix_name, job.pairs[0].input,
+                                            job.pairs[0].alias}),
+                  names);
+      } else {
+        EXPECT_EQ(problem.error, JobError::kNameTooLong) << slot << " " << length;
+      }
+    }
+  }
+}
+
+TEST(ReadJob, OneHundredPairsFitTheHundredAndFirstDoesNot) {
+  Job job;
+  ASSERT_TRUE(Read(JobWithPairs(100), job).ok());
+  ASSERT_EQ(job.pairs.size(), 100u);
+  EXPECT_EQ(job.pairs[99].input, "in99");
+  EXPECT_EQ(job.pairs[99].alias, "al99");
+
+  EXPECT_EQ(Read(JobWithPairs(101), job).error, JobError::kTooManyPairs);
+  EXPECT_EQ(Read(JobWithPairs(150), job).error, JobError::kTooManyPairs);
+
+  // A lone 101st input name is no pair: dropped like any lone name.
+  ASSERT_TRUE(Read(JobWithPairs(100) + " in100", job).ok());
+  EXPECT_EQ(job.pairs.size(), 100u);
+}
+
+TEST(ReadJob, LoneInputNameAtTheEndIsCheckedThenDropped) {
+  Job job;
+  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first b\n", job).ok());
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].input, "a");
+
+  for (const char* output : {"out.bin", "fix.bin"}) {
+    const JobProblem problem = Read("out.bin fix.bin 1 2 3 4 a first " + std::string(output), job);
+    EXPECT_EQ(problem.error, JobError::kInputIsOutput) << output;
+    EXPECT_EQ(problem.name, output);
+  }
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 a first " + std::string(100, 'b'), job).error,
+            JobError::kNameTooLong);
+}
+
+TEST(ReadJob, InputNamedLikeAnOutput) {
+  Job job;
+  JobProblem problem = Read(JobWithPairs(60) + " fix.bin x" + Pairs(3), job);
+  EXPECT_EQ(problem.error, JobError::kInputIsOutput);
+  EXPECT_EQ(problem.name, "fix.bin");
+
+  problem = Read("out.bin fix.bin 1 2 3 4 out.bin x", job);
+  EXPECT_EQ(problem.error, JobError::kInputIsOutput);
+  EXPECT_EQ(problem.name, "out.bin");
+
+  // Byte for byte: other spellings are left to the same-file check.
+  EXPECT_TRUE(Read("out.bin fix.bin 1 2 3 4 Out.bin x ./fix.bin y", job).ok());
+  // An alias may be spelled like an output.
+  EXPECT_TRUE(Read("out.bin fix.bin 1 2 3 4 a out.bin", job).ok());
+}
+
+TEST(ReadJob, FirstProblemInReadingOrderWins) {
+  Job job;
+  // A too-long name before an input named like an output.
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 a " + std::string(100, 'x') + " out.bin y", job).error,
+            JobError::kNameTooLong);
+  // An input named like an output before a too-long name.
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 out.bin " + std::string(100, 'x'), job).error,
+            JobError::kInputIsOutput);
+  // Equal output names before a bad number, a bad number before long names.
+  EXPECT_EQ(Read("o o x 2 3 4", job).error, JobError::kSameOutputNames);
+  EXPECT_EQ(Read("o f 1 2 3 x " + std::string(100, 'a') + " b", job).error, JobError::kNoNumbers);
+  // An input named like an output in pair 101 comes before the count.
+  EXPECT_EQ(Read(JobWithPairs(100) + " out.bin x", job).error, JobError::kInputIsOutput);
+  // Too many pairs before the alias lengths, which are checked last.
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 in " + std::string(65, 'a') + Pairs(100),
+                 job)
+                .error,
+            JobError::kTooManyPairs);
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 in " + std::string(65, 'a') + " b c fix.bin", job).error,
+            JobError::kInputIsOutput);
+}
+
+TEST(ReadJob, AliasesMustFitTheirConsFixFields) {
+  const std::string a64(64, 'f');
+  const std::string a65(65, 'f');
+  const std::string b76(76, 's');
+  const std::string b77(77, 's');
+  Job job;
+  EXPECT_TRUE(Read("o f 1 2 3 4 in " + a64 + " in2 " + b76 + " in3 " + b76, job).ok());
+
+  JobProblem problem = Read("o f 1 2 3 4 in " + a65 + " in2 x", job);
+  EXPECT_EQ(problem.error, JobError::kAliasTooLong);
+  EXPECT_EQ(problem.name, a65);
+
+  problem = Read("o f 1 2 3 4 in x in2 y in3 " + b77, job);
+  EXPECT_EQ(problem.error, JobError::kAliasTooLong);
+  EXPECT_EQ(problem.name, b77);
+
+  // A later alias of 65 to 76 bytes is fine; only the first field is 64.
+  EXPECT_TRUE(Read("o f 1 2 3 4 in x in2 " + a65, job).ok());
+
+  // The first offender in job order is named.
+  problem = Read("o f 1 2 3 4 in x in2 " + b77 + " in3 " + std::string(80, 'z'), job);
+  EXPECT_EQ(problem.name, b77);
+  problem = Read("o f 1 2 3 4 in " + std::string(70, 'y') + " in2 " + b77, job);
+  EXPECT_EQ(problem.name, std::string(70, 'y'));
+}
+
+TEST(ReadJob, AliasLengthOnlyMattersWithTwoPairsOrMore) {
+  Job job;
+  const std::string a99(99, 'a');
+  ASSERT_TRUE(Read("o f 1 2 3 4 in " + a99, job).ok());
+  EXPECT_EQ(job.pairs[0].alias, a99);
+  // A lone input name after it does not make a second pair.
+  EXPECT_TRUE(Read("o f 1 2 3 4 in " + a99 + " in2", job).ok());
+  EXPECT_EQ(Read("o f 1 2 3 4 in " + a99 + " in2 x", job).error, JobError::kAliasTooLong);
+}
+
+// Serves `head`, then `count` copies of `fill`, then `tail`, a piece at a
+// time, so that a text of any length never sits in memory.
+class GeneratedText : public std::streambuf {
+ public:
+  GeneratedText(std::string head, char fill, uint64_t count, std::string tail)
+      : pieces_{std::move(head), std::move(tail)}, left_(count) {
+    std::fill(chunk_.begin(), chunk_.end(), fill);
+  }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    for (;;) {
+      if (step_ == 0 || step_ == 2) {
+        std::string& piece = pieces_[static_cast<size_t>(step_ / 2)];
+        ++step_;
+        if (piece.empty()) continue;
+        setg(piece.data(), piece.data(), piece.data() + piece.size());
+      } else if (step_ == 1 && left_ > 0) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(left_, chunk_.size()));
+        left_ -= n;
+        setg(chunk_.data(), chunk_.data(), chunk_.data() + n);
+      } else if (step_ == 1) {
+        ++step_;
+        continue;
+      } else {
+        return traits_type::eof();
+      }
+      return traits_type::to_int_type(*gptr());
+    }
+  }
+
+ private:
+  std::array<std::string, 2> pieces_;
+  std::array<char, 1 << 16> chunk_;
+  uint64_t left_;
+  int step_ = 0;  // 0 head, 1 filler, 2 tail, 3 done
+};
+
+JobProblem ReadGenerated(std::string head, char fill, uint64_t count, std::string tail, Job& job) {
+  GeneratedText text(std::move(head), fill, count, std::move(tail));
+  std::istream in(&text);
+  return ReadJob(in, job);
+}
+
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+constexpr uint64_t k50MB = 50'000'000;
+
+TEST(ReadJob, MemoryStaysBoundedOverLongTexts) {
+  const long before = PeakKilobytes();
+  Job job;
+  ASSERT_TRUE(ReadGenerated("", ' ', k50MB, "\nout.bin fix.bin 1 2 3 4 a first", job).ok());
+  ASSERT_EQ(job.pairs.size(), 1u);
+  EXPECT_EQ(job.pairs[0].alias, "first");
+
+  ASSERT_TRUE(ReadGenerated("out.bin fix.bin 1 2 3 4 a first\n", '\n', k50MB, "b second", job).ok());
+  ASSERT_EQ(job.pairs.size(), 2u);
+  EXPECT_EQ(job.pairs[1].alias, "second");
+
+  EXPECT_EQ(ReadGenerated("out.bin fix.bin 1 2 3 ", '7', k50MB, " a first", job).error,
+            JobError::kNoNumbers);
+  EXPECT_EQ(ReadGenerated("out.bin fix.bin 1 2 3 4 a ", 'x', k50MB, "", job).error,
+            JobError::kNameTooLong);
+  // 50 MB in a name after its zero byte: read and ignored.
+  ASSERT_TRUE(ReadGenerated("out.bin fix.bin 1 2 3 4 a b"s + '\0', 'x', k50MB, " c d", job).ok());
+  ASSERT_EQ(job.pairs.size(), 2u);
+  EXPECT_EQ(job.pairs[0].alias, "b");
+  EXPECT_EQ(job.pairs[1].input, "c");
+
+  EXPECT_LT(PeakKilobytes() - before, 8 * 1024) << "kilobytes";
 }
 
 }  // namespace

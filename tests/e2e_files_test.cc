@@ -1,0 +1,142 @@
+// Runs that fail at the files: outputs that cannot be created or written,
+// inputs that cannot be opened or are damaged. What was finished stays.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_util.h"
+#include "tests/fixture.h"
+
+namespace blkmerge::e2e {
+namespace {
+
+using fixture::Bytes;
+using Files = std::vector<std::string>;
+
+const Numbers kNumbers{1.0F, 2.0F, 3.0F, 4.0F};
+const Bytes kHeader = {'v', 'e', 'r', 's', 0x00, 0x00, 0x00, 0x40};
+
+// A directory holding the inputs a.src and b.src.
+class InputDir : public TempDir {
+ public:
+  InputDir() {
+    Write("a.src", a);
+    Write("b.src", b);
+  }
+  // Writes job.txt with the outputs, the numbers 1 2 3 4 and `pairs`.
+  Result Run(const std::string& outputs, const std::string& pairs) const {
+    Write("job.txt", outputs + " 1 2 3 4 " + pairs);
+    return Blkmerge(*this, "job.txt");
+  }
+
+  const Bytes a = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 11});
+  const Bytes b = fixture::MakeInput({.n = 3, .m = 0, .k = 1, .seed = 12});
+};
+
+TEST(Outputs, MergedFileCannotBeCreated) {
+  InputDir dir;
+  ASSERT_EQ(RunIn(dir, "mkdir sub").status, 0);
+  for (const char* merged : {"nodir/out.bin", "sub"}) {
+    const Result r = dir.Run(std::string(merged) + " fix.bin", "a.src first");
+    EXPECT_EQ(r.status, 1) << merged;
+    EXPECT_EQ(r.output, "Could not open output file " + std::string(merged) + "\n");
+    EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "sub"}));
+  }
+}
+
+TEST(Outputs, ConsFixFileCannotBeCreated) {
+  InputDir dir;
+  const Result r = dir.Run("out.bin nodir/fix.bin", "a.src first b.src second");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open output file nodir/fix.bin\n");
+  EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "out.bin"}));
+  EXPECT_EQ(dir.Read("out.bin"), Bytes());
+}
+
+TEST(Outputs, MergedFileCannotBeWritten) {
+  InputDir dir;
+  const Result r = dir.Run("/dev/full fix.bin", "a.src first b.src second");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not write output file /dev/full\n");
+  EXPECT_EQ(dir.Read("fix.bin"), Bytes());
+}
+
+TEST(Outputs, ConsFixFileCannotBeWritten) {
+  InputDir dir;
+  const Result r = dir.Run("out.bin /dev/full", "a.src first b.src second");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "Processed a.src as first\n"
+            "Processed b.src as second\n"
+            "Could not write output file /dev/full\n");
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers));
+}
+
+TEST(Outputs, ConsFixWithNothingToWriteOnAFullDevice) {
+  // One pair gives no record, so nothing is written and nothing fails.
+  InputDir dir;
+  const Result r = dir.Run("out.bin /dev/full", "a.src first");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "Processed a.src as first\nProduced cons_fix file /dev/full\n");
+}
+
+TEST(Console, RunThatCannotReportIsNoSuccess) {
+  InputDir dir;
+  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first"));
+  const std::string tool = std::string("'") + BLKMERGE_BINARY + "' job.txt";
+  for (const char* redirect : {" >&-", " >/dev/full"}) {
+    const Result r = RunIn(dir, tool + redirect + "; echo status $?");
+    EXPECT_EQ(r.output, "status 1\n") << redirect;
+  }
+  // The files themselves were written in full.
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
+}
+
+// The run stops at the input `bad`; the block before it stays.
+void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message) {
+  const Result r = dir.Run("out.bin fix.bin", "a.src first " + bad + " second b.src third");
+  EXPECT_EQ(r.status, 1) << bad;
+  EXPECT_EQ(r.output, "Processed a.src as first\n" + message + "\n") << bad;
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers)) << bad;
+  EXPECT_TRUE(dir.Exists("fix.bin")) << bad;
+  EXPECT_EQ(dir.Read("fix.bin"), Bytes()) << bad;
+}
+
+TEST(Inputs, CannotBeOpened) {
+  InputDir dir;
+  ASSERT_EQ(RunIn(dir, "mkdir dir.src && mkfifo fifo.src && ln -s nowhere dangling.src").status, 0);
+  for (const char* bad : {"missing.src", "dir.src", "fifo.src", "dangling.src"}) {
+    ExpectStopAt(dir, bad, "Could not open input file " + std::string(bad));
+  }
+}
+
+TEST(Inputs, TruncatedOrDamaged) {
+  const Bytes good = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 13});
+  ASSERT_EQ(good.size(), 220u);
+  const std::vector<std::function<void(Bytes&)>> breaks = {
+      [](Bytes& b) { b.clear(); },
+      [](Bytes& b) { b.resize(119); },                        // no whole front part
+      [](Bytes& b) { b.resize(150); },                        // M cut short
+      [](Bytes& b) { b.resize(219); },                        // tail cut short
+      [](Bytes& b) { fixture::SetN(b, -1); },
+      [](Bytes& b) { fixture::SetN(b, 0x7FFFFFFF); },
+      [](Bytes& b) { fixture::SetLtable(b, 220 - 104 + 1); },  // Q past the end
+      [](Bytes& b) { fixture::SetLtable(b, 220 - 104); },      // Q at the end: no tail
+      [](Bytes& b) { fixture::SetLtable(b, -105); },           // Q before the start
+      [](Bytes& b) { fixture::SetLtable(b, 0x7FFFFFF0); },     // Q wraps below zero
+      [](Bytes& b) { fixture::SetLtail(b, 0x7FFFFF00); },      // K far too large
+  };
+  InputDir dir;
+  for (size_t i = 0; i < breaks.size(); ++i) {
+    Bytes bad = good;
+    breaks[i](bad);
+    dir.Write("bad.src", bad);
+    SCOPED_TRACE(i);
+    ExpectStopAt(dir, "bad.src", "Input file bad.src is truncated or damaged");
+  }
+}
+
+}  // namespace
+}  // namespace blkmerge::e2e

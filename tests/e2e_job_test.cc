@@ -1,0 +1,217 @@
+// Jobs the tool refuses before it creates anything: the message, exit
+// status 1, and no file touched.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_util.h"
+#include "tests/fixture.h"
+
+namespace blkmerge::e2e {
+namespace {
+
+using fixture::Bytes;
+using Files = std::vector<std::string>;
+
+// A directory holding the job file `job.txt` with `text`, and the inputs
+// a.src and b.src.
+class JobDir : public TempDir {
+ public:
+  explicit JobDir(const std::string& text) {
+    Write("a.src", fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 1}));
+    Write("b.src", fixture::MakeInput({.n = 2, .m = 0, .k = 1, .seed = 2}));
+    Write("job.txt", text);
+  }
+  Result Run() const { return Blkmerge(*this, "job.txt"); }
+  // Every file's name and bytes.
+  std::map<std::string, Bytes> Snapshot() const {
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : Files()) files[name] = Read(name);
+    return files;
+  }
+};
+
+const Files kUntouched = {"a.src", "b.src", "job.txt"};
+
+TEST(Refused, JobFileMissing) {
+  JobDir dir("out.bin fix.bin 1 2 3 4");
+  const Result r = Blkmerge(dir, "nojob.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file nojob.txt\n");
+  EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, JobFileIsADirectory) {
+  JobDir dir("out.bin fix.bin 1 2 3 4");
+  ASSERT_EQ(RunIn(dir, "mkdir jobs").status, 0);
+  const Result r = Blkmerge(dir, "jobs");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file jobs\n");
+  EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "jobs"}));
+}
+
+TEST(Refused, NoOutputNames) {
+  for (const char* text : {"", "  \r\n", "out.bin", "out.bin\n\x1A fix.bin"}) {
+    JobDir dir(text);
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_EQ(r.output, "Could not read output file names from input file job.txt\n") << text;
+    EXPECT_EQ(dir.Files(), kUntouched) << text;
+  }
+}
+
+TEST(Refused, SameOutputNames) {
+  JobDir dir("out.bin out.bin 1 2 3 4 a.src first");
+  const Result r = dir.Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Output files cannot have the same name\n");
+  EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, NumbersMissingOrMalformed) {
+  for (const char* numbers : {"1 2 3", "1 2 3\n", "1 2 3 -", "1 2 3 - a.src first", ". 2 3 4",
+                              "1ex 2 3 4", "1 5.e 3 4", "1 2 inf 4", "nan 2 3 4", "1 2 3 +"}) {
+    JobDir dir(std::string("out.bin fix.bin ") + numbers);
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << numbers;
+    EXPECT_EQ(r.output, "Could not read four numbers from input file job.txt\n") << numbers;
+    EXPECT_EQ(dir.Files(), kUntouched) << numbers;
+  }
+}
+
+TEST(Refused, NameTooLong) {
+  const std::string n100(100, 'n');
+  for (const std::string& text :
+       {n100 + " fix.bin 1 2 3 4", "out.bin " + n100 + " 1 2 3 4",
+        "out.bin fix.bin 1 2 3 4 a.src first " + n100 + " x", "out.bin fix.bin 1 2 3 4 a.src " + n100,
+        "out.bin fix.bin 1 2 3 4 a.src first " + n100}) {
+    JobDir dir(text);
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_EQ(r.output, "Name longer than 99 characters in input file job.txt\n") << text;
+    EXPECT_EQ(dir.Files(), kUntouched) << text;
+  }
+}
+
+TEST(Refused, InputNamedLikeAnOutput) {
+  // However late in the list, and for a lone name at the end too.
+  for (const std::string tail : {"a.src x b.src y out.bin z", "a.src x fix.bin y b.src z",
+                                  "a.src x b.src y out.bin"}) {
+    JobDir dir("out.bin fix.bin 1 2 3 4 " + tail);
+    const std::string input = tail.find("fix.bin") != std::string::npos ? "fix.bin" : "out.bin";
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << tail;
+    EXPECT_EQ(r.output, "input file " + input + " cannot have name of output file\n") << tail;
+    EXPECT_EQ(dir.Files(), kUntouched) << tail;
+  }
+}
+
+TEST(Refused, EarlierProblemIsTheOneReported) {
+  JobDir dir("out.bin fix.bin 1 2 3 4 a.src " + std::string(100, 'x') + " out.bin y");
+  const Result r = dir.Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Name longer than 99 characters in input file job.txt\n");
+  EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, MoreThanOneHundredPairs) {
+  std::string text = "out.bin fix.bin 1 2 3 4\n";
+  for (int i = 0; i < 100; ++i) text += "a.src al" + std::to_string(i) + "\n";
+  {
+    // 100 pairs and a lone 101st name are a good job.
+    JobDir dir(text + "a.src");
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(dir.Read("fix.bin").size(), 99u * 176u);
+  }
+  JobDir dir(text + "b.src al100\n");
+  const Result r = dir.Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "More than 100 input files in input file job.txt\n");
+  EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, AliasTooLongForConsFix) {
+  const std::string a65(65, 'f');
+  const std::string b77(77, 's');
+  for (const auto& [text, alias] : std::vector<std::pair<std::string, std::string>>{
+           {"a.src " + a65 + " b.src second", a65},
+           {"a.src first b.src second a.src " + b77 + " b.src " + std::string(90, 'z'), b77}}) {
+    JobDir dir("out.bin fix.bin 1 2 3 4 " + text);
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_EQ(r.output, "Alias " + alias + " is too long for the cons_fix file\n") << text;
+    EXPECT_EQ(dir.Files(), kUntouched) << text;
+  }
+}
+
+TEST(SameFile, OutputsUnderTwoSpellings) {
+  JobDir dir("");
+  // link.bin: a symbolic link to out.bin, which is not there yet.
+  ASSERT_EQ(RunIn(dir, "ln -s out.bin link.bin").status, 0);
+  for (const std::string& outputs : {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin"),
+                                     std::string("out.bin link.bin")}) {
+    dir.Write("job.txt", outputs + " 1 2 3 4 a.src first b.src second");
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << outputs;
+    EXPECT_EQ(r.output, "Output files cannot have the same name\n") << outputs;
+    EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "link.bin"})) << outputs;
+  }
+}
+
+TEST(SameFile, OutputIsTheJobFile) {
+  for (const char* merged : {"job.txt", "./job.txt"}) {
+    const std::string text = std::string(merged) + " fix.bin 1 2 3 4 a.src first";
+    JobDir dir(text);
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << merged;
+    EXPECT_EQ(r.output, "Output file " + std::string(merged) + " is the same file as job.txt\n");
+    EXPECT_EQ(dir.Read("job.txt"), Bytes(text.begin(), text.end()));
+    EXPECT_EQ(dir.Files(), kUntouched);
+  }
+}
+
+TEST(SameFile, OutputIsAnInputUnderAnotherName) {
+  struct Case {
+    const char* setup;  // a shell command run in the directory first
+    const char* job;
+    const char* message;
+  };
+  for (const Case c : {
+           Case{"true", "out.bin ./a.src 1 2 3 4 a.src first",
+                "Output file ./a.src is the same file as a.src"},
+           // Not yet a file: the paths are compared.
+           {"true", "out.bin fix.bin 1 2 3 4 a.src x ./out.bin y",
+            "Output file out.bin is the same file as ./out.bin"},
+           {"cp b.src out.bin", "out.bin fix.bin 1 2 3 4 a.src x ./out.bin y",
+            "Output file out.bin is the same file as ./out.bin"},
+           {"ln -s a.src link.src", "link.src fix.bin 1 2 3 4 b.src x a.src y",
+            "Output file link.src is the same file as a.src"},
+           {"ln -s b.src link.src", "b.src fix.bin 1 2 3 4 link.src x",
+            "Output file b.src is the same file as link.src"},
+           {"ln b.src hard.src", "out.bin hard.src 1 2 3 4 a.src x b.src y",
+            "Output file hard.src is the same file as b.src"},
+           {"ln -s job.txt link.job", "out.bin link.job 1 2 3 4 a.src x",
+            "Output file link.job is the same file as job.txt"},
+           // Writing through the link would create the input c.src.
+           {"ln -s c.src link.bin", "link.bin fix.bin 1 2 3 4 a.src x c.src y",
+            "Output file link.bin is the same file as c.src"},
+           // The merged name is checked against every input before the
+           // cons_fix name is checked against the job file.
+           {"true", "./b.src ./job.txt 1 2 3 4 a.src x b.src y",
+            "Output file ./b.src is the same file as b.src"},
+       }) {
+    JobDir dir(c.job);
+    ASSERT_EQ(RunIn(dir, c.setup).status, 0);
+    const auto before = dir.Snapshot();
+    const Result r = dir.Run();
+    EXPECT_EQ(r.status, 1) << c.job;
+    EXPECT_EQ(r.output, std::string(c.message) + "\n") << c.job;
+    EXPECT_EQ(dir.Snapshot(), before) << c.job;
+  }
+}
+
+}  // namespace
+}  // namespace blkmerge::e2e
