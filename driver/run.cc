@@ -35,6 +35,8 @@ class Console {
     }
     // A vanished reader gives a write error, not a silent death mid-run.
     std::signal(SIGPIPE, SIG_IGN);
+    // Likewise a file-size limit: a failed write, reported, not a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
   }
 
   void Say(std::string_view message) {
@@ -82,6 +84,11 @@ Descriptor CreateOutput(const std::string& name) {
   return Descriptor(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
+bool IsRegularFile(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsDirectory(const std::string& name) {
   struct stat st {};
   return stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -123,6 +130,15 @@ int Run(int argc, const char* const* argv) {
 
   FileSink merged(merged_fd.get());
   if (!WriteMergedHeader(merged)) return fail(message::CouldNotWriteOutput(job.merged_name));
+  // A block that fails part-way (an input that shrinks while it is read, a
+  // full disk) is cut off again, so that the merged file ends with its last
+  // complete block.
+  const bool cut_back = IsRegularFile(merged_fd.get());
+  off_t complete = lseek(merged_fd.get(), 0, SEEK_CUR);
+  auto fail_block = [&](std::string_view message) {
+    if (cut_back && complete >= 0) (void)!ftruncate(merged_fd.get(), complete);
+    return fail(message);
+  };
 
   for (const Pair& pair : job.pairs) {
     // Non-blocking, so that a named pipe is refused below instead of
@@ -135,9 +151,11 @@ int Run(int argc, const char* const* argv) {
     FileSource input(input_fd.get(), static_cast<uint64_t>(st.st_size));
     switch (RewriteInput(input, pair.alias, job.numbers, merged)) {
       case RewriteStatus::kOk: break;
-      case RewriteStatus::kDamaged: return fail(message::InputDamaged(pair.input));
-      case RewriteStatus::kWriteFailed: return fail(message::CouldNotWriteOutput(job.merged_name));
+      case RewriteStatus::kDamaged: return fail_block(message::InputDamaged(pair.input));
+      case RewriteStatus::kWriteFailed:
+        return fail_block(message::CouldNotWriteOutput(job.merged_name));
     }
+    if (cut_back) complete = lseek(merged_fd.get(), 0, SEEK_CUR);
     console.Say(message::Processed(pair.input, pair.alias));
   }
 

@@ -74,6 +74,20 @@ TEST(Outputs, ConsFixFileCannotBeWritten) {
   EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers));
 }
 
+TEST(Outputs, BlockCutShortByAFileSizeLimitIsRemoved) {
+  // A 2 KiB file-size limit lets the header and block a.src (292 bytes) in;
+  // the big block after it fails part-way and is cut off again.
+  InputDir dir;
+  const Bytes big = fixture::MakeInput({.n = 100, .m = 1, .k = 100, .seed = 13});
+  dir.Write("big.src", big);
+  dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 a.src first big.src second b.src third");
+  const Result r = RunIn(dir, "ulimit -f 2 && '" BLKMERGE_BINARY "' job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Processed a.src as first\nCould not write output file out.bin\n");
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
+  EXPECT_EQ(dir.Read("fix.bin"), Bytes());
+}
+
 TEST(Outputs, ConsFixWithNothingToWriteOnAFullDevice) {
   // One pair gives no record, so nothing is written and nothing fails.
   InputDir dir;
