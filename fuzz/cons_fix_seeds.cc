@@ -16,6 +16,7 @@ std::string Table(const std::vector<std::string>& aliases) {
 
 std::vector<std::string> Tables() {
   std::vector<std::string> hundred;
+  hundred.reserve(100);
   for (int i = 0; i < 100; ++i) hundred.push_back("alias" + std::to_string(i));
   return {
       Table({"first"}),

@@ -1,9 +1,10 @@
 // Any bytes as a job file give either a job within the limits, which reads
 // back the same when written out again, or one of the defined problems.
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <sstream>
 #include <string>
 
@@ -21,11 +22,7 @@ bool IsSpaceOrEnd(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 
 // white space, the text end or a zero byte. (A token that starts with a
 // zero byte gives the empty name.)
 bool IsName(const std::string& name) {
-  if (name.size() > kMaxNameLength) return false;
-  for (const char c : name) {
-    if (IsSpaceOrEnd(c)) return false;
-  }
-  return true;
+  return name.size() <= kMaxNameLength && std::ranges::none_of(name, IsSpaceOrEnd);
 }
 
 void CheckProblem(const JobProblem& problem) {
@@ -87,7 +84,7 @@ std::string JobText(const Job& job) {
   return text;
 }
 
-bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
 
 void CheckReadsBack(const Job& job) {
   std::istringstream text(JobText(job));

@@ -30,7 +30,8 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 std::string JobText(const std::string& merged, const std::string& cons_fix, const Pairs& pairs) {
   std::string text = merged + " " + cons_fix + "\n0.5 10 20 30\n";
-  for (const auto& [input, alias] : pairs) text += input + " " + alias + "\n";
+  for (const auto& [input, alias] : pairs)
+    text.append(input).append(" ").append(alias).append("\n");
   return text;
 }
 
