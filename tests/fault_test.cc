@@ -113,14 +113,19 @@ TEST_F(Faults, JobFileIsDirectory) {
   EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "jobs"}));
 }
 
-TEST_F(Faults, InputIsDirectory) {
+// A directory or a device (one that never ends, at that) is refused as an
+// input before anything is read from it.
+TEST_F(Faults, InputIsNotARegularFile) {
   ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
-  dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {"sub", "second"}}));
-  const Result r = Blkmerge(dir_, "job.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "Processed a.src as first\nCould not open input file sub\n");
-  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_}, {"first"}, kNumbers));
-  EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
+  for (const std::string input : {"sub", "/dev/zero"}) {
+    SCOPED_TRACE(input);
+    dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {input, "second"}}));
+    const Result r = Blkmerge(dir_, "job.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Processed a.src as first\nCould not open input file " + input + "\n");
+    EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_}, {"first"}, kNumbers));
+    EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
+  }
 }
 
 // The rewrite needs every byte up to the end of the two tail words and the
