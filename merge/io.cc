@@ -64,7 +64,8 @@ bool FileSink::Write(std::span<const uint8_t> bytes) {
       return !failed_;
     }
   }
-  std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  // An empty span may carry a null pointer, which memcpy must not be given.
+  if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
   return true;
 }

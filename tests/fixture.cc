@@ -1,5 +1,6 @@
 #include "tests/fixture.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -61,6 +62,18 @@ uint32_t GetLE32(const Bytes& bytes, uint64_t offset) { return LoadLE32(&bytes.a
 
 void SetM(Bytes& b, int32_t v) {
   PutLE32(b, 132 + 16 * static_cast<uint64_t>(I32(GetLE32(b, input::kN))), static_cast<uint32_t>(v));
+}
+
+bool RewriteReadsInside(const Bytes& in) {
+  const auto size = static_cast<int64_t>(in.size());
+  if (size < 120) return false;
+  const int64_t n = I32(GetLE32(in, 116));
+  if (n < 0 || 132 + 16 * n + 4 > size) return false;
+  const int64_t p = I32(static_cast<uint64_t>(I32(GetLE32(in, 88)) + int64_t{56}));
+  const int64_t q = I32(static_cast<uint64_t>(I32(GetLE32(in, 104)) + int64_t{104}));
+  const int64_t k = I32(static_cast<uint64_t>(p - q)) / 16;
+  if (q < 0 || q > size) return false;
+  return q + 16 * std::max<int64_t>(k, 0) + 20 <= size;
 }
 
 Bytes ExpectedBlock(const Bytes& in, std::string_view alias, const Numbers& nums) {

@@ -40,6 +40,12 @@ inline void SetLtable(Bytes& b, int32_t v) { PutLE32(b, input::kLtable, static_c
 // REQUIRES: N as stored is not negative and the M word lies inside `b`.
 void SetM(Bytes& b, int32_t v);
 
+// True when every read of the rewrite lies inside `input`, worked out
+// afresh from its words: at least 120 bytes; N not negative and the word M
+// (at 132 + 16·N) inside; Q = Ltable + 104 (32-bit) within [0, size]; and
+// Q + 16·max(K, 0) + 20 within the size. Only then may it become a block.
+bool RewriteReadsInside(const Bytes& input);
+
 // The block that `input` must become, read straight off the format's
 // block table. REQUIRES: every read of the rewrite lies inside `input`.
 Bytes ExpectedBlock(const Bytes& input, std::string_view alias, const Numbers& numbers);

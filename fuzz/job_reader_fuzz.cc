@@ -1,0 +1,121 @@
+// Any bytes as a job file give either a job within the limits, which reads
+// back the same when written out again, or one of the defined problems.
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "consfix/cons_fix.h"
+#include "driver/job_reader.h"
+#include "driver/messages.h"
+#include "fuzz/fuzz_util.h"
+
+namespace blkmerge {
+namespace {
+
+bool IsSpaceOrEnd(char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == '\0'; }
+
+// A name as the reader may hand it out: at most 99 bytes, none of them
+// white space, the text end or a zero byte. (A token that starts with a
+// zero byte gives the empty name.)
+bool IsName(const std::string& name) {
+  return name.size() <= kMaxNameLength && std::ranges::none_of(name, IsSpaceOrEnd);
+}
+
+void CheckProblem(const JobProblem& problem) {
+  switch (problem.error) {
+    case JobError::kInputIsOutput: FUZZ_CHECK(IsName(problem.name)); break;
+    case JobError::kAliasTooLong:
+      FUZZ_CHECK(IsName(problem.name) && problem.name.size() > cons_fix::kFirstAliasField);
+      break;
+    case JobError::kNoOutputNames:
+    case JobError::kSameOutputNames:
+    case JobError::kNoNumbers:
+    case JobError::kNameTooLong:
+    case JobError::kTooManyPairs: FUZZ_CHECK(problem.name.empty()); break;
+    case JobError::kNone: FUZZ_CHECK(false);
+  }
+  FUZZ_CHECK(!message::ForJob(problem, "job.txt").empty());
+}
+
+void CheckLimits(const Job& job) {
+  FUZZ_CHECK(IsName(job.merged_name));
+  FUZZ_CHECK(IsName(job.cons_fix_name));
+  FUZZ_CHECK(job.merged_name != job.cons_fix_name);
+  for (const float number :
+       {job.numbers.num1, job.numbers.num2, job.numbers.num3, job.numbers.num4}) {
+    FUZZ_CHECK(!std::isnan(number));
+  }
+  FUZZ_CHECK(job.pairs.size() <= kMaxPairs);
+  for (size_t i = 0; i < job.pairs.size(); ++i) {
+    const Pair& pair = job.pairs[i];
+    FUZZ_CHECK(IsName(pair.input));
+    FUZZ_CHECK(IsName(pair.alias));
+    FUZZ_CHECK(pair.input != job.merged_name && pair.input != job.cons_fix_name);
+    if (job.pairs.size() >= 2) {
+      FUZZ_CHECK(pair.alias.size() <=
+                 (i == 0 ? cons_fix::kFirstAliasField : cons_fix::kAliasField));
+    }
+  }
+}
+
+// The shortest text that reads back as exactly `value`.
+std::string NumberText(float value) {
+  if (std::isinf(value)) return value < 0 ? "-1e999" : "1e999";
+  char text[64];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+  FUZZ_CHECK(error == std::errc());
+  return std::string(text, end);
+}
+
+// A token that reads back as `name`.
+std::string Token(const std::string& name) { return name.empty() ? std::string(1, '\0') : name; }
+
+std::string JobText(const Job& job) {
+  std::string text = Token(job.merged_name) + "\n" + Token(job.cons_fix_name) + "\n";
+  for (const float number :
+       {job.numbers.num1, job.numbers.num2, job.numbers.num3, job.numbers.num4}) {
+    text += NumberText(number) + " ";
+  }
+  for (const Pair& pair : job.pairs) text += "\n" + Token(pair.input) + " " + Token(pair.alias);
+  return text;
+}
+
+bool SameBits(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
+
+void CheckReadsBack(const Job& job) {
+  std::istringstream text(JobText(job));
+  Job again;
+  FUZZ_CHECK(ReadJob(text, again).ok());
+  FUZZ_CHECK(again.merged_name == job.merged_name);
+  FUZZ_CHECK(again.cons_fix_name == job.cons_fix_name);
+  FUZZ_CHECK(SameBits(again.numbers.num1, job.numbers.num1));
+  FUZZ_CHECK(SameBits(again.numbers.num2, job.numbers.num2));
+  FUZZ_CHECK(SameBits(again.numbers.num3, job.numbers.num3));
+  FUZZ_CHECK(SameBits(again.numbers.num4, job.numbers.num4));
+  FUZZ_CHECK(again.pairs.size() == job.pairs.size());
+  for (size_t i = 0; i < job.pairs.size(); ++i) {
+    FUZZ_CHECK(again.pairs[i].input == job.pairs[i].input);
+    FUZZ_CHECK(again.pairs[i].alias == job.pairs[i].alias);
+  }
+}
+
+}  // namespace
+}  // namespace blkmerge
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace blkmerge;
+  std::istringstream text(std::string(reinterpret_cast<const char*>(data), size));
+  Job job;
+  const JobProblem problem = ReadJob(text, job);
+  if (!problem.ok()) {
+    CheckProblem(problem);
+    return 0;
+  }
+  CheckLimits(job);
+  CheckReadsBack(job);
+  return 0;
+}

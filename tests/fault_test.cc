@@ -1,0 +1,322 @@
+// Faults from outside the tool, end to end with the built binary: outputs
+// that cannot be written, inputs cut short or with wild offsets, job files
+// that are huge, binary or directories, outputs that are the job file or an
+// input under another name, and a standard output nobody can read.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e_util.h"
+#include "tests/fixture.h"
+
+namespace blkmerge::e2e {
+namespace {
+
+using fixture::Bytes;
+
+const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
+const Bytes kHeader(kMergedHeader.begin(), kMergedHeader.end());
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+std::string JobText(const std::string& merged, const std::string& cons_fix, const Pairs& pairs) {
+  std::string text = merged + " " + cons_fix + "\n0.5 10 20 30\n";
+  for (const auto& [input, alias] : pairs)
+    text.append(input).append(" ").append(alias).append("\n");
+  return text;
+}
+
+// The cons_fix record for two aliases that fit their fields.
+Bytes Record(const std::string& first, const std::string& alias) {
+  Bytes r(176, 0);
+  std::copy(first.begin(), first.end(), r.begin());
+  std::copy(alias.begin(), alias.end(), r.begin() + 64);
+  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}}) {
+    r[at + 2] = 0x80;
+    r[at + 3] = 0x3F;
+  }
+  return r;
+}
+
+std::vector<std::string> DirEntries(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A directory holding the two well-formed inputs a.src and b.src.
+class Faults : public ::testing::Test {
+ protected:
+  Faults() {
+    dir_.Write("a.src", a_);
+    dir_.Write("b.src", b_);
+  }
+
+  const Bytes a_ = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 1});
+  const Bytes b_ = fixture::MakeInput({.n = 0, .m = 3, .k = 5, .seed = 2, .extra = 9});
+  const Pairs ab_ = {{"a.src", "first"}, {"b.src", "second"}};
+  TempDir dir_;
+};
+
+TEST_F(Faults, MergedFileOnFullDevice) {
+  dir_.Write("job.txt", JobText("/dev/full", "fix.bin", ab_));
+  const Result r = Blkmerge(dir_, "job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not write output file /dev/full\n");
+  EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
+}
+
+TEST_F(Faults, ConsFixFileOnFullDevice) {
+  dir_.Write("job.txt", JobText("out.bin", "/dev/full", ab_));
+  const Result r = Blkmerge(dir_, "job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "Processed a.src as first\n"
+            "Processed b.src as second\n"
+            "Could not write output file /dev/full\n");
+  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
+}
+
+TEST_F(Faults, OutputInMissingDirectory) {
+  dir_.Write("job.txt", JobText("nowhere/out.bin", "fix.bin", ab_));
+  Result r = Blkmerge(dir_, "job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open output file nowhere/out.bin\n");
+  EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "job.txt"}));
+
+  // The merged file was created before the cons_fix file failed: it stays,
+  // empty.
+  dir_.Write("job.txt", JobText("out.bin", "nowhere/fix.bin", ab_));
+  r = Blkmerge(dir_, "job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open output file nowhere/fix.bin\n");
+  EXPECT_EQ(dir_.Read("out.bin"), Bytes{});
+}
+
+TEST_F(Faults, JobFileIsDirectory) {
+  ASSERT_EQ(mkdir((dir_ / "jobs").c_str(), 0755), 0);
+  const Result r = Blkmerge(dir_, "jobs");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file jobs\n");
+  EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "jobs"}));
+}
+
+// A directory or a device (one that never ends, at that) is refused as an
+// input before anything is read from it.
+TEST_F(Faults, InputIsNotARegularFile) {
+  ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
+  for (const std::string input : {"sub", "/dev/zero"}) {
+    SCOPED_TRACE(input);
+    dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {input, "second"}}));
+    const Result r = Blkmerge(dir_, "job.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Processed a.src as first\nCould not open input file " + input + "\n");
+    EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_}, {"first"}, kNumbers));
+    EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
+  }
+}
+
+// The rewrite needs every byte up to the end of the two tail words and the
+// 12 bytes after them (P + 20 in a well-formed input); what follows is not
+// read. Shorter inputs are refused, keeping the blocks before them.
+TEST_F(Faults, InputTruncatedAtEveryLength) {
+  const fixture::Shape shape{.n = 2, .m = 1, .k = 3, .seed = 5, .extra = 6};
+  const Bytes whole = fixture::MakeInput(shape);
+  const uint64_t needed = fixture::TailOffset(shape) + 20;
+  ASSERT_EQ(whole.size(), needed + 6);
+  dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {"c.src", "second"}}));
+  for (uint64_t length = 0; length <= whole.size(); ++length) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+    dir_.Write("c.src", cut);
+    const Result r = Blkmerge(dir_, "job.txt");
+    if (length < needed) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.output, "Processed a.src as first\nInput file c.src is truncated or damaged\n");
+      EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_}, {"first"}, kNumbers));
+      EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
+    } else {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.output,
+                "Processed a.src as first\nProcessed c.src as second\n"
+                "Produced cons_fix file fix.bin\n");
+      EXPECT_EQ(dir_.Read("out.bin"),
+                fixture::ExpectedMerged({a_, cut}, {"first", "second"}, kNumbers));
+      EXPECT_EQ(dir_.Read("fix.bin"), Record("first", "second"));
+    }
+    if (HasFailure()) break;
+  }
+}
+
+// A well-formed input (N = 2, M = 1, K = 3: Q = 184, P = 232, 252 bytes)
+// with one word set to an extreme. Refused exactly when a read would leave
+// the file; otherwise rewritten as the block table says, wrap-around and all.
+TEST_F(Faults, ExtremeHeaderWords) {
+  enum Word { kN, kM, kLtable, kLtail };
+  struct Case {
+    Word word;
+    uint32_t value;
+    bool refused;
+    const char* why;
+  };
+  const Case cases[] = {
+      {kN, 0, false, "M read from the first table's old place"},
+      {kN, 0xFFFFFFFF, true, "N negative"},
+      {kN, 0x7FFFFFFF, true, "M past the end"},
+      {kN, 0x80000000, true, "N negative"},
+      {kM, 0, false, "D = 16"},
+      {kM, 0xFFFFFFFF, false, "D = 0"},
+      {kM, 0x7FFFFFFF, false, "D wraps to 0"},
+      {kM, 0x80000000, false, "D wraps to 16"},
+      {kLtable, 0, false, "Q = 104, K = 8, tail ends at the end of the file"},
+      {kLtable, 0xFFFFFFFF, false, "Q = 103, K = 8"},
+      {kLtable, 0x7FFFFFFF, true, "Q wraps negative"},
+      {kLtable, 0x80000000, true, "Q negative"},
+      {kLtail, 0, false, "P = 56 before Q: K negative, tail at Q"},
+      {kLtail, 0xFFFFFFFF, false, "P = 55: K negative, tail at Q"},
+      {kLtail, 0x7FFFFFFF, true, "P wraps: K huge"},
+      {kLtail, 0x80000000, true, "P negative: P - Q wraps, K huge"},
+  };
+  dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"c.src", "first"}}));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    Bytes in = fixture::MakeInput({.n = 2, .m = 1, .k = 3, .seed = 9});
+    ASSERT_EQ(in.size(), 252u);
+    const auto value = static_cast<int32_t>(c.value);
+    switch (c.word) {
+      case kN: fixture::SetN(in, value); break;
+      case kM: fixture::SetM(in, value); break;
+      case kLtable: fixture::SetLtable(in, value); break;
+      case kLtail: fixture::SetLtail(in, value); break;
+    }
+    dir_.Write("c.src", in);
+    const Result r = Blkmerge(dir_, "job.txt");
+    if (c.refused) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.output, "Input file c.src is truncated or damaged\n");
+      EXPECT_EQ(dir_.Read("out.bin"), kHeader);
+    } else {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.output, "Processed c.src as first\nProduced cons_fix file fix.bin\n");
+      EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({in}, {"first"}, kNumbers));
+    }
+  }
+}
+
+// Reading the job must not hold the file in memory: after 50 MB of white
+// space before the job, the tool's peak stays under 24 MiB (about 6 MiB
+// as built, 14 under the sanitizers; holding the file would take 50). The
+// file is written in pieces so that this process stays small as well: a
+// child starts out with its parent's peak.
+TEST_F(Faults, HugeJobFileInBoundedMemory) {
+  {
+    std::ofstream job(dir_ / "job.txt", std::ios::binary);
+    std::string spaces;
+    while (spaces.size() < (1u << 20)) spaces += " \t\r\n\v\f";
+    spaces.resize(1u << 20);
+    for (int i = 0; i < 50; ++i) job << spaces;
+    job << JobText("out.bin", "fix.bin", ab_);
+    ASSERT_TRUE(job.flush());
+  }
+  ASSERT_GT(std::filesystem::file_size(dir_ / "job.txt"), 50u << 20);
+
+  const Result r = Blkmerge(dir_, "job.txt");
+  rusage usage{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(
+      r.output,
+      "Processed a.src as first\nProcessed b.src as second\nProduced cons_fix file fix.bin\n");
+  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
+  const long peak_kib = usage.ru_maxrss;
+  EXPECT_LT(peak_kib, 24 * 1024) << "peak resident size " << peak_kib << " KiB";
+}
+
+// Binary files from the fixture builder as job files: the text makes no
+// job, so one of the job messages, and no file is created.
+TEST_F(Faults, BinaryJobFile) {
+  const std::vector<std::string> messages = {
+      "Could not read output file names from input file job.bin\n",
+      "Could not read four numbers from input file job.bin\n",
+      "Name longer than 99 characters in input file job.bin\n",
+  };
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    dir_.Write("job.bin", fixture::MakeInput({.n = 3, .m = 2, .k = 4, .seed = seed}));
+    const Result r = Blkmerge(dir_, "job.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(std::find(messages.begin(), messages.end(), r.output), messages.end()) << r.output;
+    EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "job.bin"}));
+  }
+}
+
+// An output that reaches the job file or an input under another name is
+// refused before any output is created; the file it names keeps its bytes.
+TEST_F(Faults, OutputIsJobFileOrInputUnderAnotherName) {
+  dir_.Write("job.txt", "");  // rewritten in place below, so the links stay
+  ASSERT_EQ(symlink("job.txt", (dir_ / "job.link").c_str()), 0);
+  ASSERT_EQ(link((dir_ / "job.txt").c_str(), (dir_ / "job.hard").c_str()), 0);
+  ASSERT_EQ(symlink("b.src", (dir_ / "b.link").c_str()), 0);
+  ASSERT_EQ(link((dir_ / "a.src").c_str(), (dir_ / "a.hard").c_str()), 0);
+  const std::string absolute_b = dir_ / "b.src";
+  struct Case {
+    std::string merged;
+    std::string cons_fix;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"./job.txt", "fix.bin", "Output file ./job.txt is the same file as job.txt"},
+      {"job.link", "fix.bin", "Output file job.link is the same file as job.txt"},
+      {"job.hard", "fix.bin", "Output file job.hard is the same file as job.txt"},
+      {"out.bin", "./a.src", "Output file ./a.src is the same file as a.src"},
+      {"out.bin", "a.hard", "Output file a.hard is the same file as a.src"},
+      {"b.link", "fix.bin", "Output file b.link is the same file as b.src"},
+      {absolute_b, "fix.bin", "Output file " + absolute_b + " is the same file as b.src"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.merged + " " + c.cons_fix);
+    const std::string job = JobText(c.merged, c.cons_fix, ab_);
+    dir_.Write("job.txt", job);
+    const Result r = Blkmerge(dir_, "job.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, c.message + "\n");
+    EXPECT_EQ(dir_.Read("job.txt"), Bytes(job.begin(), job.end()));
+    EXPECT_EQ(dir_.Read("a.src"), a_);
+    EXPECT_EQ(dir_.Read("b.src"), b_);
+    EXPECT_FALSE(dir_.Exists("out.bin"));
+    EXPECT_FALSE(dir_.Exists("fix.bin"));
+  }
+}
+
+// A run that cannot print its messages must not claim success.
+TEST_F(Faults, StandardOutputOnFullDevice) {
+  dir_.Write("job.txt", JobText("out.bin", "fix.bin", ab_));
+  const Result r = Blkmerge(dir_, "job.txt >/dev/full");
+  EXPECT_EQ(r.status, 1);
+}
+
+// With standard output closed, the first file the run opens must not take
+// its place: the outputs hold their own bytes and no console text.
+TEST_F(Faults, StandardOutputClosed) {
+  dir_.Write("job.txt", JobText("out.bin", "fix.bin", ab_));
+  const Result r = Blkmerge(dir_, "job.txt >&-");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
+  EXPECT_EQ(dir_.Read("fix.bin"), Record("first", "second"));
+}
+
+}  // namespace
+}  // namespace blkmerge::e2e
