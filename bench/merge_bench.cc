@@ -104,7 +104,8 @@ bool MakeInputs(const Case& c) {
 bool ReadAt(int fd, uint64_t offset, Bytes& out) {
   size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    const ssize_t n =
+        pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
@@ -190,7 +191,8 @@ bool RunCase(const Case& c, const std::string& blkmerge, int pairs) {
   auto run_tool = [&] {
     const Sample s = Spawn(tool_argv, nullptr);
     const bool right = s.ok && InChild([&c] { return CheckMerged(c); }) == 0;
-    if (!right) std::fprintf(stderr, "merge_bench: %s: wrong or missing merged file\n", c.name.c_str());
+    if (!right)
+      std::fprintf(stderr, "merge_bench: %s: wrong or missing merged file\n", c.name.c_str());
     ok = ok && right;
     fs::remove(kMerged, ec);
     fs::remove(kConsFix, ec);
@@ -277,8 +279,9 @@ int main(int argc, char** argv) {
   for (const Case& c : AllCases()) {
     if (only.empty() || only == c.name) ok = RunCase(c, tool, pairs) && ok;
   }
-  std::printf("times: medians; ratio: median of the paired ratios; MiB: largest peak resident size\n"
-              "targets: large ratio <= 1.10, small ratio <= 1.5, blkmerge <= 16 MiB\n");
+  std::printf(
+      "times: medians; ratio: median of the paired ratios; MiB: largest peak resident size\n"
+      "targets: large ratio <= 1.10, small ratio <= 1.5, blkmerge <= 16 MiB\n");
   fs::remove_all(dir, ec);
   if (!ok) std::fprintf(stderr, "merge_bench: a merged file was wrong\n");
   return ok ? 0 : 1;

@@ -15,7 +15,8 @@ namespace {
 void BM_NameHash(benchmark::State& state) {
   // Mixed case and bytes above 0x7F, as aliases may hold.
   std::string alias;
-  for (int64_t i = 0; i < state.range(0); ++i) alias.push_back(static_cast<char>("aZ_9\xC3\xA9"[i % 6]));
+  for (int64_t i = 0; i < state.range(0); ++i)
+    alias.push_back(static_cast<char>("aZ_9\xC3\xA9"[i % 6]));
   for (auto _ : state) {
     benchmark::DoNotOptimize(alias.data());
     benchmark::DoNotOptimize(NameHash(alias));

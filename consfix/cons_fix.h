@@ -16,7 +16,7 @@ namespace cons_fix {
 inline constexpr size_t kFirstAliasField = 64;  // offset 0
 inline constexpr size_t kAliasField = 76;       // offset 64
 inline constexpr size_t kMatrixOffset = kFirstAliasField + kAliasField;
-inline constexpr size_t kMatrixSize = 9 * 4;    // floats, row by row
+inline constexpr size_t kMatrixSize = 9 * 4;  // floats, row by row
 inline constexpr size_t kRecordSize = kMatrixOffset + kMatrixSize;
 static_assert(kRecordSize == 176);
 }  // namespace cons_fix
@@ -25,8 +25,7 @@ static_assert(kRecordSize == 176);
 // padded with zero bytes to the end of its field; a name longer than its
 // field is written whole and pushes what follows it along until a later
 // padding run absorbs the overrun, so such records are longer than 176.
-void AppendConsFixRecord(std::string_view first, std::string_view alias,
-                         std::vector<uint8_t>& out);
+void AppendConsFixRecord(std::string_view first, std::string_view alias, std::vector<uint8_t>& out);
 
 // Returns the whole cons_fix file for `pairs` (in job order): one record for
 // each pair after the first, nothing for fewer than two.

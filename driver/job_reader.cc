@@ -163,8 +163,8 @@ JobProblem ReadJob(std::istream& stream, Job& job) {
   }
   if (job.merged_name == job.cons_fix_name) return {JobError::kSameOutputNames, {}};
 
-  for (float* number : {&job.numbers.num1, &job.numbers.num2, &job.numbers.num3,
-                        &job.numbers.num4}) {
+  for (float* number :
+       {&job.numbers.num1, &job.numbers.num2, &job.numbers.num3, &job.numbers.num4}) {
     if (!text.ReadNumber(*number)) return {JobError::kNoNumbers, {}};
   }
 

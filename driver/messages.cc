@@ -38,20 +38,16 @@ std::string ForJob(const JobProblem& problem, std::string_view job_file) {
   switch (problem.error) {
     case JobError::kNoOutputNames:
       return Cat("Could not read output file names from input file ", job_file);
-    case JobError::kSameOutputNames:
-      return std::string(kSameOutputNames);
-    case JobError::kNoNumbers:
-      return Cat("Could not read four numbers from input file ", job_file);
+    case JobError::kSameOutputNames: return std::string(kSameOutputNames);
+    case JobError::kNoNumbers: return Cat("Could not read four numbers from input file ", job_file);
     case JobError::kNameTooLong:
       return Cat("Name longer than 99 characters in input file ", job_file);
     case JobError::kInputIsOutput:
       return Cat("input file ", problem.name, " cannot have name of output file");
-    case JobError::kTooManyPairs:
-      return Cat("More than 100 input files in input file ", job_file);
+    case JobError::kTooManyPairs: return Cat("More than 100 input files in input file ", job_file);
     case JobError::kAliasTooLong:
       return Cat("Alias ", problem.name, " is too long for the cons_fix file");
-    case JobError::kNone:
-      break;
+    case JobError::kNone: break;
   }
   return {};
 }

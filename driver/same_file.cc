@@ -39,7 +39,8 @@ class NamedFile {
       : name_(&name), exists_(stat(name.c_str(), &st_) == 0) {}
 
   bool SameAs(NamedFile& other) {
-    if (exists_ && other.exists_) return st_.st_dev == other.st_.st_dev && st_.st_ino == other.st_.st_ino;
+    if (exists_ && other.exists_)
+      return st_.st_dev == other.st_.st_dev && st_.st_ino == other.st_.st_ino;
     // An existing name normalises to its real path, where a file is. When
     // nothing is where the missing name normalises to, the two differ, and
     // the existing name need not be normalised (the common case: outputs

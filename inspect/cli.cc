@@ -128,7 +128,8 @@ int Run(int argc, const char* const* argv) {
     }
     const JobProblem problem = ReadJob(text, job);
     if (!problem.ok()) {
-      Say(STDERR_FILENO, message::BadJob(*options->job, blkmerge::message::ForJob(problem, *options->job)));
+      Say(STDERR_FILENO,
+          message::BadJob(*options->job, blkmerge::message::ForJob(problem, *options->job)));
       return kExitFailed;
     }
   }

@@ -64,7 +64,8 @@ WalkSummary WalkConsFix(Source& file, const Job* job, ReportSink& sink) {
   WalkSummary summary;
   const uint64_t size = file.Size();
   const uint64_t count = size / cons_fix::kRecordSize;
-  std::vector<uint8_t> chunk(static_cast<size_t>(std::min(count, kRecordsPerRead) * cons_fix::kRecordSize));
+  std::vector<uint8_t> chunk(
+      static_cast<size_t>(std::min(count, kRecordsPerRead) * cons_fix::kRecordSize));
   std::string first_of_file;
   auto file_finding = [&](Check check, uint64_t offset, int64_t found, int64_t expected) {
     Finding f;
@@ -78,7 +79,8 @@ WalkSummary WalkConsFix(Source& file, const Job* job, ReportSink& sink) {
 
   for (uint64_t done = 0; done < count;) {
     const uint64_t records = std::min(count - done, kRecordsPerRead);
-    const std::span<uint8_t> part(chunk.data(), static_cast<size_t>(records * cons_fix::kRecordSize));
+    const std::span<uint8_t> part(chunk.data(),
+                                  static_cast<size_t>(records * cons_fix::kRecordSize));
     const uint64_t part_offset = done * cons_fix::kRecordSize;
     if (!file.ReadAt(part_offset, part)) {
       file_finding(Check::kReadFailed, part_offset, static_cast<int64_t>(part.size()), 0);
@@ -129,7 +131,8 @@ WalkSummary WalkConsFix(Source& file, const Job* job, ReportSink& sink) {
   if (job != nullptr) {
     const uint64_t expected = job->pairs.size() < 2 ? 0 : job->pairs.size() - 1;
     if (count != expected) {
-      file_finding(Check::kRecordCount, size, static_cast<int64_t>(count), static_cast<int64_t>(expected));
+      file_finding(Check::kRecordCount, size, static_cast<int64_t>(count),
+                   static_cast<int64_t>(expected));
     }
   }
   return summary;

@@ -12,12 +12,12 @@ namespace blkmerge::inspect {
 namespace {
 
 // Block offsets the walk reads besides those in merge/block.h.
-constexpr uint64_t kFirstCount = 108;         // N, as the input held it
-constexpr uint64_t kNum1 = 72;                // num1 among the four numbers
-constexpr uint64_t kLtailBase = 48;           // the word at 80 counts from here
-constexpr uint64_t kTailRefToTail = 20;       // 48 + (44's word) lands 28 past the tail
-constexpr uint64_t kEntryHash = 12;           // the hash word inside an entry
-constexpr uint64_t kBackRef = 4;              // tail offsets from the first tail word
+constexpr uint64_t kFirstCount = 108;    // N, as the input held it
+constexpr uint64_t kNum1 = 72;           // num1 among the four numbers
+constexpr uint64_t kLtailBase = 48;      // the word at 80 counts from here
+constexpr uint64_t kTailRefToTail = 20;  // 48 + (44's word) lands 28 past the tail
+constexpr uint64_t kEntryHash = 12;      // the hash word inside an entry
+constexpr uint64_t kBackRef = 4;         // tail offsets from the first tail word
 constexpr uint64_t kTrailerNum1At = 20;
 constexpr uint64_t kTrailerMarkerAt = 24;
 constexpr uint64_t kTrailerTagAt = 28;
@@ -84,7 +84,8 @@ bool BlockWalk::FitsTail(int64_t tail) const {
 
 bool BlockWalk::TrailerAt(int64_t tail) {
   std::array<uint8_t, 8> words;
-  if (!Read(static_cast<uint64_t>(tail) + kTrailerMarkerAt, words)) return read_failed_ = true, false;
+  if (!Read(static_cast<uint64_t>(tail) + kTrailerMarkerAt, words))
+    return read_failed_ = true, false;
   return LoadLE32(words.data()) == kTrailerMarker || LoadLE32(words.data() + 4) == kTag;
 }
 
@@ -155,7 +156,8 @@ bool BlockWalk::CheckEntries(uint64_t start, uint64_t count, uint32_t hash) {
     for (uint64_t e = 0; e < entries; ++e) {
       const uint32_t word = LoadLE32(part.data() + e * 16 + kEntryHash);
       if (word == hash) continue;
-      if (++wrong <= kMaxEntryFindings) Fail(Check::kEntryHash, start + (done + e) * 16 + kEntryHash, word, hash);
+      if (++wrong <= kMaxEntryFindings)
+        Fail(Check::kEntryHash, start + (done + e) * 16 + kEntryHash, word, hash);
     }
     done += entries;
   }
@@ -167,13 +169,15 @@ bool BlockWalk::CheckEntries(uint64_t start, uint64_t count, uint32_t hash) {
 
 std::optional<Finding> BlockWalk::Run() {
   if (!Read(0, front_)) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(front_.size()));
-  report_.numbers = {LoadLEFloat(front_.data() + kNum1), LoadLEFloat(front_.data() + block::kNumbers),
+  report_.numbers = {LoadLEFloat(front_.data() + kNum1),
+                     LoadLEFloat(front_.data() + block::kNumbers),
                      LoadLEFloat(front_.data() + block::kNumbers + 4),
                      LoadLEFloat(front_.data() + block::kNumbers + 8)};
 
   const auto found_tail = FindTail();
   if (read_failed_) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(block::kFrontSize));
-  if (!found_tail) return Stop(Check::kNoBlockEnd, block::kLtail, Front(block::kLtail), Front(block::kTailRef));
+  if (!found_tail)
+    return Stop(Check::kNoBlockEnd, block::kLtail, Front(block::kLtail), Front(block::kTailRef));
   const int64_t tail = *found_tail;
   const auto utail = static_cast<uint64_t>(tail);
   report_.length = utail + kEndSize;
@@ -206,19 +210,24 @@ std::optional<Finding> BlockWalk::Run() {
   // geometry says it must be.
   if (h0 != hash) Fail(Check::kHash, 0, h0, hash);
   const int64_t tail_ref = tail - static_cast<int64_t>(kTailRefToTail);
-  if (Front(block::kTailRef) != tail_ref) Fail(Check::kTailRef, block::kTailRef, Front(block::kTailRef), tail_ref);
+  if (Front(block::kTailRef) != tail_ref)
+    Fail(Check::kTailRef, block::kTailRef, Front(block::kTailRef), tail_ref);
   const int64_t tail_ref24 = front_[block::kTailRef24] | front_[block::kTailRef24 + 1] << 8 |
                              front_[block::kTailRef24 + 2] << 16;
-  if (tail_ref24 != (tail_ref & 0xFFFFFF)) Fail(Check::kTailRef24, block::kTailRef24, tail_ref24, tail_ref & 0xFFFFFF);
+  if (tail_ref24 != (tail_ref & 0xFFFFFF))
+    Fail(Check::kTailRef24, block::kTailRef24, tail_ref24, tail_ref & 0xFFFFFF);
   const int64_t ltail = tail - static_cast<int64_t>(kLtailBase);
-  if (Front(block::kLtail) != ltail) Fail(Check::kLtail, block::kLtail, Front(block::kLtail), ltail);
+  if (Front(block::kLtail) != ltail)
+    Fail(Check::kLtail, block::kLtail, Front(block::kLtail), ltail);
   if (start) {
     const int64_t ltable = *start - static_cast<int64_t>(block::kLtable);
-    if (Front(block::kLtable) != ltable) Fail(Check::kLtable, block::kLtable, Front(block::kLtable), ltable);
+    if (Front(block::kLtable) != ltable)
+      Fail(Check::kLtable, block::kLtable, Front(block::kLtable), ltable);
   }
   if (h100 != hash) Fail(Check::kHash, block::kHash2, h100, hash);
   if (start) {
-    if (Front(kFirstCount) != *report_.n) Fail(Check::kFirstCount, kFirstCount, Front(kFirstCount), *report_.n);
+    if (Front(kFirstCount) != *report_.n)
+      Fail(Check::kFirstCount, kFirstCount, Front(kFirstCount), *report_.n);
     if (!CheckEntries(static_cast<uint64_t>(*start), static_cast<uint64_t>(*report_.k), hash)) {
       return Stop(Check::kReadFailed, static_cast<uint64_t>(*start), 16 * *report_.k);
     }
@@ -230,11 +239,14 @@ std::optional<Finding> BlockWalk::Run() {
   if (tail_zero != 0) Fail(Check::kTailZero, utail, tail_zero, 0);
   const int32_t back_ref = LoadLE32Signed(end.data() + kBackRef);
   const int64_t back_ref_expected = static_cast<int64_t>(block::kLtable) - tail;
-  if (back_ref != back_ref_expected) Fail(Check::kBackRef, utail + kBackRef, back_ref, back_ref_expected);
+  if (back_ref != back_ref_expected)
+    Fail(Check::kBackRef, utail + kBackRef, back_ref, back_ref_expected);
   const uint32_t trailer_num1 = LoadLE32(end.data() + kTrailerNum1At);
-  if (trailer_num1 != FrontU(kNum1)) Fail(Check::kTrailerNum1, utail + kTrailerNum1At, trailer_num1, FrontU(kNum1));
+  if (trailer_num1 != FrontU(kNum1))
+    Fail(Check::kTrailerNum1, utail + kTrailerNum1At, trailer_num1, FrontU(kNum1));
   const uint32_t marker = LoadLE32(end.data() + kTrailerMarkerAt);
-  if (marker != kTrailerMarker) Fail(Check::kTrailerMarker, utail + kTrailerMarkerAt, marker, kTrailerMarker);
+  if (marker != kTrailerMarker)
+    Fail(Check::kTrailerMarker, utail + kTrailerMarkerAt, marker, kTrailerMarker);
   const uint32_t tag = LoadLE32(end.data() + kTrailerTagAt);
   if (tag != kTag) Fail(Check::kTrailerTag, utail + kTrailerTagAt, tag, kTag);
   const int32_t zero = LoadLE32Signed(end.data() + kTrailerZeroAt);
@@ -265,7 +277,8 @@ std::optional<Finding> BlockWalk::Run() {
 
 WalkSummary WalkMerged(Source& file, const Job* job, ReportSink& sink) {
   WalkSummary summary;
-  auto file_finding = [&](Check check, uint64_t offset, int64_t index, int64_t found, int64_t expected) {
+  auto file_finding = [&](Check check, uint64_t offset, int64_t index, int64_t found,
+                          int64_t expected) {
     Finding f;
     f.check = check;
     f.index = index;
@@ -306,7 +319,8 @@ WalkSummary WalkMerged(Source& file, const Job* job, ReportSink& sink) {
     BlockReport report;
     report.index = summary.items;
     report.offset = offset;
-    if (auto stop = BlockWalk(file, offset, size - offset, expected ? &*expected : nullptr, report).Run()) {
+    if (auto stop =
+            BlockWalk(file, offset, size - offset, expected ? &*expected : nullptr, report).Run()) {
       ++summary.failures;
       sink.FileFinding(*stop);
       whole = false;

@@ -30,12 +30,15 @@ std::string FloatOfBits(int64_t bits) {
 
 std::string Tag(int64_t bits) {
   std::string text(4, '\0');
-  for (int i = 0; i < 4; ++i) text[static_cast<size_t>(i)] = static_cast<char>(static_cast<uint64_t>(bits) >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    text[static_cast<size_t>(i)] = static_cast<char>(static_cast<uint64_t>(bits) >> (8 * i));
   return Quote(text);
 }
 
 // "is X, expected Y" for offsets and counts.
-std::string IsExpected(const Finding& f) { return "is " + Dec(f.found) + ", expected " + Dec(f.expected); }
+std::string IsExpected(const Finding& f) {
+  return "is " + Dec(f.found) + ", expected " + Dec(f.expected);
+}
 
 std::string JobNumberName(uint64_t at) {
   switch (at) {
@@ -59,7 +62,8 @@ std::string Where(const Finding& f) {
            " (file offset " + Dec(f.offset) + ")";
   }
   std::string where = "block " + Dec(f.index) + " (offset " + Dec(start) + ")";
-  if (HasPlaceInBlock(f.check)) where += ", block offset " + Dec(f.at) + " (file offset " + Dec(f.offset) + ")";
+  if (HasPlaceInBlock(f.check))
+    where += ", block offset " + Dec(f.at) + " (file offset " + Dec(f.offset) + ")";
   return where;
 }
 
@@ -67,52 +71,56 @@ std::string What(const Finding& f) {
   switch (f.check) {
     case Check::kShortHeader:
       return "the file is " + ByteCount(f.found) + " long, too short for the 8-byte header";
-    case Check::kHeader:
-      return "the file does not start with \"vers\" and the float 2.0";
-    case Check::kReadFailed:
-      return "could not read " + ByteCount(f.found);
+    case Check::kHeader: return "the file does not start with \"vers\" and the float 2.0";
+    case Check::kReadFailed: return "could not read " + ByteCount(f.found);
     case Check::kBlockTooShort:
-      return "only " + ByteCount(f.found) + " left, too few for a block (at least " + Dec(f.expected) + ")";
+      return "only " + ByteCount(f.found) + " left, too few for a block (at least " +
+             Dec(f.expected) + ")";
     case Check::kNoBlockEnd:
-      return "the word at block offset 80 (" + Dec(f.found) + ") and the word at 44 (" + Dec(f.expected) +
-             ") both put the block's end outside the file; the walk stops here";
+      return "the word at block offset 80 (" + Dec(f.found) + ") and the word at 44 (" +
+             Dec(f.expected) + ") both put the block's end outside the file; the walk stops here";
     case Check::kHash:
       return "hash is " + Hex(f.found) + ", expected the block's hash " + Hex(f.expected);
     case Check::kTailRef:
-      return "tail reference " + IsExpected(f) + ": counted from block offset 48 it must land on \"hpid\"";
+      return "tail reference " + IsExpected(f) +
+             ": counted from block offset 48 it must land on \"hpid\"";
     case Check::kTailRef24:
       return "the three bytes hold " + Dec(f.found) + ", expected " + Dec(f.expected) +
              ": the low 24 bits of the tail reference";
     case Check::kLtail:
-      return "tail offset " + IsExpected(f) + ": counted from block offset 48 it must land on the first tail word at block offset " +
+      return "tail offset " + IsExpected(f) +
+             ": counted from block offset 48 it must land on the first tail word at block offset " +
              Dec(f.expected + 48);
     case Check::kLtable:
-      return "table offset " + IsExpected(f) + ": counted from block offset 96 it must land on the second table at block offset " +
+      return "table offset " + IsExpected(f) +
+             ": counted from block offset 96 it must land on the second table at block offset " +
              Dec(f.expected + 96);
     case Check::kFirstCount:
-      return "first-table count " + IsExpected(f) + ": the first table ends where the second table starts";
+      return "first-table count " + IsExpected(f) +
+             ": the first table ends where the second table starts";
     case Check::kNoSecondTable:
-      return "neither the table offset (" + Dec(f.found) + ") nor the first-table count at block offset 108 (" +
-             Dec(f.expected) + ") places the second table inside the block";
+      return "neither the table offset (" + Dec(f.found) +
+             ") nor the first-table count at block offset 108 (" + Dec(f.expected) +
+             ") places the second table inside the block";
     case Check::kEntryHash:
-      return "second-table entry hash is " + Hex(f.found) + ", expected the block's hash " + Hex(f.expected);
+      return "second-table entry hash is " + Hex(f.found) + ", expected the block's hash " +
+             Hex(f.expected);
     case Check::kMoreEntryHashes:
       return Dec(f.found) + " more second-table entries carry another hash";
-    case Check::kTailZero:
-      return "first tail word is " + Dec(f.found) + ", expected 0";
+    case Check::kTailZero: return "first tail word is " + Dec(f.found) + ", expected 0";
     case Check::kBackRef:
-      return "back offset " + IsExpected(f) + ": counted from the first tail word it must land on block offset 96";
+      return "back offset " + IsExpected(f) +
+             ": counted from the first tail word it must land on block offset 96";
     case Check::kTrailerNum1:
-      return "num1 in the trailer is " + FloatOfBits(f.found) + ", but num1 at block offset 72 is " +
-             FloatOfBits(f.expected);
+      return "num1 in the trailer is " + FloatOfBits(f.found) +
+             ", but num1 at block offset 72 is " + FloatOfBits(f.expected);
     case Check::kTrailerMarker:
       return "trailer marker is " + Hex(f.found) + ", expected " + Hex(f.expected);
-    case Check::kTrailerTag:
-      return "trailer tag is " + Tag(f.found) + ", expected \"hpid\"";
-    case Check::kTrailerZero:
-      return "last trailer word is " + Dec(f.found) + ", expected 0";
+    case Check::kTrailerTag: return "trailer tag is " + Tag(f.found) + ", expected \"hpid\"";
+    case Check::kTrailerZero: return "last trailer word is " + Dec(f.found) + ", expected 0";
     case Check::kPartialRecord:
-      return "the file ends with " + ByteCount(f.found) + ", not a whole " + Dec(f.expected) + "-byte record";
+      return "the file ends with " + ByteCount(f.found) + ", not a whole " + Dec(f.expected) +
+             "-byte record";
     case Check::kNamePadding:
       return "byte " + HexByte(f.found) + " after the end of the " +
              (f.at < 64 ? "first" : "second") + " name: the field must be padded with zero bytes";
@@ -120,26 +128,29 @@ std::string What(const Finding& f) {
       return std::string("the ") + (f.at < 64 ? "first" : "second") + " name is empty";
     case Check::kMatrix: {
       const uint64_t i = (f.at - 140) / 4;
-      return "matrix entry (" + Dec(i / 3) + ", " + Dec(i % 3) + ") is " + FloatOfBits(f.found) + " (" +
-             Hex(f.found) + "), expected " + FloatOfBits(f.expected);
+      return "matrix entry (" + Dec(i / 3) + ", " + Dec(i % 3) + ") is " + FloatOfBits(f.found) +
+             " (" + Hex(f.found) + "), expected " + FloatOfBits(f.expected);
     }
     case Check::kFirstNameDiffers:
       return "first name " + Quote(f.found_name) + " differs from " + Quote(f.expected_name) +
              ", the first name of record 0";
     case Check::kBlockCount:
-      return "the file holds " + Dec(f.found) + " blocks, the job lists " + Dec(f.expected) + " pairs";
+      return "the file holds " + Dec(f.found) + " blocks, the job lists " + Dec(f.expected) +
+             " pairs";
     case Check::kAliasHash:
-      return "block hash is " + Hex(f.found) + ", expected " + Hex(f.expected) + ", the hash of alias " +
-             Quote(f.expected_name);
+      return "block hash is " + Hex(f.found) + ", expected " + Hex(f.expected) +
+             ", the hash of alias " + Quote(f.expected_name);
     case Check::kJobNumber:
-      return JobNumberName(f.at) + " is " + FloatOfBits(f.found) + ", the job says " + FloatOfBits(f.expected);
+      return JobNumberName(f.at) + " is " + FloatOfBits(f.found) + ", the job says " +
+             FloatOfBits(f.expected);
     case Check::kRecordCount:
       return "the file holds " + Dec(f.found) + " records, the job's pairs need " + Dec(f.expected);
     case Check::kRecordFirstAlias:
-      return "first name is " + Quote(f.found_name) + ", the job's first alias is " + Quote(f.expected_name);
-    case Check::kRecordAlias:
-      return "second name is " + Quote(f.found_name) + ", the alias of pair " + Dec(f.found) + " is " +
+      return "first name is " + Quote(f.found_name) + ", the job's first alias is " +
              Quote(f.expected_name);
+    case Check::kRecordAlias:
+      return "second name is " + Quote(f.found_name) + ", the alias of pair " + Dec(f.found) +
+             " is " + Quote(f.expected_name);
   }
   return {};
 }
@@ -155,7 +166,8 @@ std::string NotARegularFile(std::string_view name) {
 }
 
 std::string BadJob(std::string_view job_file, std::string_view problem) {
-  return "blkinspect: job file " + std::string(job_file) + " cannot be used: " + std::string(problem);
+  return "blkinspect: job file " + std::string(job_file) +
+         " cannot be used: " + std::string(problem);
 }
 
 std::string Quote(std::string_view name) {
@@ -224,14 +236,15 @@ std::string_view CheckName(Check check) {
 
 std::string BlockLine(const BlockReport& b) {
   const auto count = [](const std::optional<int64_t>& v) { return v ? Dec(*v) : std::string("?"); };
-  return "block " + Dec(b.index) + " at " + Dec(b.offset) + ": length " + Dec(b.length) + ", hash " +
-         Hex(b.hash) + ", N " + count(b.n) + ", K " + count(b.k) + ", num1 " + Float(b.numbers.num1) +
-         ", num2 " + Float(b.numbers.num2) + ", num3 " + Float(b.numbers.num3) + ", num4 " +
-         Float(b.numbers.num4);
+  return "block " + Dec(b.index) + " at " + Dec(b.offset) + ": length " + Dec(b.length) +
+         ", hash " + Hex(b.hash) + ", N " + count(b.n) + ", K " + count(b.k) + ", num1 " +
+         Float(b.numbers.num1) + ", num2 " + Float(b.numbers.num2) + ", num3 " +
+         Float(b.numbers.num3) + ", num4 " + Float(b.numbers.num4);
 }
 
 std::string RecordLine(const RecordReport& r) {
-  return "record " + Dec(r.index) + " at " + Dec(r.offset) + ": " + Quote(r.first) + " " + Quote(r.second);
+  return "record " + Dec(r.index) + " at " + Dec(r.offset) + ": " + Quote(r.first) + " " +
+         Quote(r.second);
 }
 
 std::string Summary(uint64_t blocks, bool with_cons_fix, uint64_t records, uint64_t failures) {

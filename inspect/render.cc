@@ -84,7 +84,9 @@ class JsonRenderer final : public Renderer {
   void EndConsFix() override { End(); }
 
   void Block(const BlockReport& b) override {
-    const auto count = [](const std::optional<int64_t>& v) { return v ? Number(*v) : std::string("null"); };
+    const auto count = [](const std::optional<int64_t>& v) {
+      return v ? Number(*v) : std::string("null");
+    };
     char hash[16];
     std::snprintf(hash, sizeof hash, "\"0x%08X\"", static_cast<unsigned>(b.hash));
     Item("{\"index\":" + Number(b.index) + ",\"offset\":" + Number(b.offset) + ",\"length\":" +
@@ -94,9 +96,9 @@ class JsonRenderer final : public Renderer {
          ",\"failures\":" + FindingsJson(b.findings) + "}");
   }
   void Record(const RecordReport& r) override {
-    Item("{\"index\":" + Number(r.index) + ",\"offset\":" + Number(r.offset) + ",\"first\":" +
-         json::String(r.first) + ",\"first_hex\":" + json::Hex(r.first) + ",\"second\":" +
-         json::String(r.second) + ",\"second_hex\":" + json::Hex(r.second) +
+    Item("{\"index\":" + Number(r.index) + ",\"offset\":" + Number(r.offset) +
+         ",\"first\":" + json::String(r.first) + ",\"first_hex\":" + json::Hex(r.first) +
+         ",\"second\":" + json::String(r.second) + ",\"second_hex\":" + json::Hex(r.second) +
          ",\"failures\":" + FindingsJson(r.findings) + "}");
   }
   // File-wide findings are few (the header, the end, the counts); they
@@ -115,8 +117,8 @@ class JsonRenderer final : public Renderer {
 
  private:
   void Begin(std::string_view key, std::string_view name, uint64_t size, std::string_view list) {
-    out_.Write(std::string(key) + "{\"file\":" + json::String(name) + ",\"size\":" + Number(size) + ",\"" +
-               std::string(list) + "\":[\n");
+    out_.Write(std::string(key) + "{\"file\":" + json::String(name) + ",\"size\":" + Number(size) +
+               ",\"" + std::string(list) + "\":[\n");
     first_item_ = true;
     pending_.clear();
   }
@@ -134,7 +136,11 @@ class JsonRenderer final : public Renderer {
 
 }  // namespace
 
-std::unique_ptr<Renderer> MakeTextRenderer(Output& out) { return std::make_unique<TextRenderer>(out); }
-std::unique_ptr<Renderer> MakeJsonRenderer(Output& out) { return std::make_unique<JsonRenderer>(out); }
+std::unique_ptr<Renderer> MakeTextRenderer(Output& out) {
+  return std::make_unique<TextRenderer>(out);
+}
+std::unique_ptr<Renderer> MakeJsonRenderer(Output& out) {
+  return std::make_unique<JsonRenderer>(out);
+}
 
 }  // namespace blkmerge::inspect

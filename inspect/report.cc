@@ -11,10 +11,8 @@ FileKind FileOf(Check check) {
     case Check::kFirstNameDiffers:
     case Check::kRecordCount:
     case Check::kRecordFirstAlias:
-    case Check::kRecordAlias:
-      return FileKind::kConsFix;
-    default:
-      return FileKind::kMerged;
+    case Check::kRecordAlias: return FileKind::kConsFix;
+    default: return FileKind::kMerged;
   }
 }
 

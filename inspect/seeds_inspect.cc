@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
       {},
       {{.n = 1, .m = 1, .k = 2, .seed = 1}},
       {{.n = 0, .m = 0, .k = 0, .seed = 2}, {.n = 3, .m = 0, .k = 4, .seed = 3}},
-      {{.n = 0, .m = 2, .k = 1, .seed = 4}, {.n = 2, .m = 1, .k = 0, .seed = 5},
+      {{.n = 0, .m = 2, .k = 1, .seed = 4},
+       {.n = 2, .m = 1, .k = 0, .seed = 5},
        {.n = 1, .m = 0, .k = 3, .seed = 6, .extra = 7}},
   };
   bool ok = true;
@@ -32,9 +33,11 @@ int main(int argc, char** argv) {
       inputs.push_back(fixture::MakeInput(files[f][i]));
       pairs.push_back({aliases[i], aliases[i]});
     }
-    const std::vector<std::string> used(aliases.begin(), aliases.begin() + static_cast<std::ptrdiff_t>(inputs.size()));
+    const std::vector<std::string> used(
+        aliases.begin(), aliases.begin() + static_cast<std::ptrdiff_t>(inputs.size()));
     const std::string n = std::to_string(f);
-    ok = fixture::WriteFile(dir + "/merged_" + n, fixture::ExpectedMerged(inputs, used, numbers)) && ok;
+    ok = fixture::WriteFile(dir + "/merged_" + n, fixture::ExpectedMerged(inputs, used, numbers)) &&
+         ok;
     ok = fixture::WriteFile(dir + "/cons_fix_" + n, ConsFixRecords(pairs)) && ok;
   }
   if (!ok) {

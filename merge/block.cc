@@ -41,8 +41,8 @@ std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFron
   return offset;
 }
 
-std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front,
-                                     int32_t m, uint64_t size) {
+std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
+                                     uint64_t size) {
   if (size < input::kFrontSize || !DroppedCountOffset(front, size)) return std::nullopt;
   BlockLayout l;
   l.ltail = FrontWord(front, input::kLtail);
@@ -66,8 +66,7 @@ void StampSecondTable(std::span<uint8_t> entries, uint32_t hash) {
 
 bool WriteMergedHeader(Sink& out) { return out.Write(kMergedHeader) && out.Flush(); }
 
-RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers,
-                           Sink& out) {
+RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out) {
   // Every read is checked against the input's size before a byte is written.
   std::array<uint8_t, input::kFrontSize> front;
   if (in.Size() < front.size() || !in.ReadAt(0, front)) return RewriteStatus::kDamaged;
@@ -107,7 +106,8 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
   // The second table is read straight into the sink's buffer and stamped
   // there, whole entries at a time.
   for (uint64_t done = 0; done < l.SecondTableSize();) {
-    const auto want = static_cast<size_t>(std::min<uint64_t>(kStampChunk, l.SecondTableSize() - done));
+    const auto want =
+        static_cast<size_t>(std::min<uint64_t>(kStampChunk, l.SecondTableSize() - done));
     const std::span<uint8_t> room = out.Room(want);
     if (room.empty()) return RewriteStatus::kWriteFailed;
     const std::span<uint8_t> part = room.first(room.size() - room.size() % input::kEntrySize);

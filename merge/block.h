@@ -13,31 +13,31 @@
 namespace blkmerge {
 
 // The merged file starts with "vers" and the float 2.0.
-inline constexpr std::array<uint8_t, 8> kMergedHeader = {'v', 'e', 'r', 's',
+inline constexpr std::array<uint8_t, 8> kMergedHeader = {'v',  'e',  'r',  's',
                                                          0x00, 0x00, 0x00, 0x40};
 
 // Input file layout (offsets from the start of the input).
 namespace input {
-inline constexpr uint64_t kHash1 = 8;         // 4, replaced by the hash
-inline constexpr uint64_t kCopied1 = 12;      // 40, copied
-inline constexpr uint64_t kTailRef = 52;      // 4, recomputed
-inline constexpr uint64_t kLtailBase = 56;    // Ltail counts from here
-inline constexpr uint64_t kNumbers = 68;      // 16, the job's numbers
-inline constexpr uint64_t kTailRef24 = 85;    // 3, recomputed
-inline constexpr uint64_t kLtail = 88;        // 4
-inline constexpr uint64_t kLtable = 104;      // 4, counts from itself
-inline constexpr uint64_t kHash2 = 108;       // 4, replaced by the hash
-inline constexpr uint64_t kN = 116;           // 4
-inline constexpr uint64_t kFrontSize = 120;   // the first table starts here
+inline constexpr uint64_t kHash1 = 8;           // 4, replaced by the hash
+inline constexpr uint64_t kCopied1 = 12;        // 40, copied
+inline constexpr uint64_t kTailRef = 52;        // 4, recomputed
+inline constexpr uint64_t kLtailBase = 56;      // Ltail counts from here
+inline constexpr uint64_t kNumbers = 68;        // 16, the job's numbers
+inline constexpr uint64_t kTailRef24 = 85;      // 3, recomputed
+inline constexpr uint64_t kLtail = 88;          // 4
+inline constexpr uint64_t kLtable = 104;        // 4, counts from itself
+inline constexpr uint64_t kHash2 = 108;         // 4, replaced by the hash
+inline constexpr uint64_t kN = 116;             // 4
+inline constexpr uint64_t kFrontSize = 120;     // the first table starts here
 inline constexpr uint64_t kDroppedHeader = 16;  // sub-header, M in its last word
 inline constexpr uint64_t kEntrySize = 16;
-inline constexpr uint64_t kEntryHash = 12;    // second table: the hash word
-inline constexpr uint64_t kTailSize = 20;     // two words, then 12 copied bytes
+inline constexpr uint64_t kEntryHash = 12;  // second table: the hash word
+inline constexpr uint64_t kTailSize = 20;   // two words, then 12 copied bytes
 }  // namespace input
 
 // File block layout (offsets from the start of the block).
 namespace block {
-inline constexpr uint64_t kFrontSize = 112;   // the first table starts here
+inline constexpr uint64_t kFrontSize = 112;  // the first table starts here
 inline constexpr uint64_t kTailRef = 44;
 inline constexpr uint64_t kNumbers = 60;
 inline constexpr uint64_t kTailRef24 = 77;
@@ -76,9 +76,7 @@ struct BlockLayout {
     return k > 0 ? input::kEntrySize * static_cast<uint64_t>(k) : 0;
   }
   uint64_t TailOffset() const { return SecondTableOffset() + SecondTableSize(); }
-  uint64_t BlockSize() const {
-    return block::kFixedSize + FirstTableSize() + SecondTableSize();
-  }
+  uint64_t BlockSize() const { return block::kFixedSize + FirstTableSize() + SecondTableSize(); }
 };
 
 // Returns the input offset of the word M, or nothing when an input of
@@ -90,8 +88,8 @@ std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFron
 // Returns the layout of an input of `size` bytes with this front part and
 // dropped-section count `m`, or nothing when any read of the rewrite would
 // fall outside the input. Pure: the whole check, no I/O.
-std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front,
-                                     int32_t m, uint64_t size);
+std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
+                                     uint64_t size);
 
 // Puts `hash` into the last word of every whole 16-byte entry of `entries`.
 void StampSecondTable(std::span<uint8_t> entries, uint32_t hash);
@@ -106,8 +104,7 @@ bool WriteMergedHeader(Sink& out);
 // input is too short or damaged for its own offsets (kDamaged). Reads only
 // up to the end of the tail, and the tables in pieces: memory does not
 // grow with the input.
-RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers,
-                           Sink& out);
+RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out);
 
 }  // namespace blkmerge
 

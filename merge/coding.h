@@ -13,9 +13,7 @@ inline uint32_t LoadLE32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-inline int32_t LoadLE32Signed(const uint8_t* p) {
-  return static_cast<int32_t>(LoadLE32(p));
-}
+inline int32_t LoadLE32Signed(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
 
 inline void StoreLE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -24,17 +22,11 @@ inline void StoreLE32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void StoreLE32(uint8_t* p, int32_t v) {
-  StoreLE32(p, static_cast<uint32_t>(v));
-}
+inline void StoreLE32(uint8_t* p, int32_t v) { StoreLE32(p, static_cast<uint32_t>(v)); }
 
-inline void StoreLEFloat(uint8_t* p, float v) {
-  StoreLE32(p, std::bit_cast<uint32_t>(v));
-}
+inline void StoreLEFloat(uint8_t* p, float v) { StoreLE32(p, std::bit_cast<uint32_t>(v)); }
 
-inline float LoadLEFloat(const uint8_t* p) {
-  return std::bit_cast<float>(LoadLE32(p));
-}
+inline float LoadLEFloat(const uint8_t* p) { return std::bit_cast<float>(LoadLE32(p)); }
 
 // 32-bit two's-complement arithmetic: the format's offsets wrap rather
 // than overflow, and signed overflow is undefined in C++.

@@ -33,8 +33,8 @@ IoStatus Sink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
 bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
   size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = pread(fd_, out.data() + done, out.size() - done,
-                            static_cast<off_t>(offset + done));
+    const ssize_t n =
+        pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
@@ -92,15 +92,14 @@ IoStatus FileSink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
   if (!Flush()) return IoStatus::kWriteFailed;
   auto in_offset = static_cast<off_t>(offset);
   while (length > 0) {
-    const ssize_t n = copy_file_range(source.Descriptor(), &in_offset, fd_,
-                                      nullptr, length, 0);
+    const ssize_t n = copy_file_range(source.Descriptor(), &in_offset, fd_, nullptr, length, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n > 0) {
       length -= static_cast<uint64_t>(n);
       continue;
     }
-    if (n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS ||
-                  errno == EOPNOTSUPP || errno == EBADF)) {
+    if (n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                  errno == EBADF)) {
       // This pair of files cannot be copied in the kernel (a device or a
       // pipe as output, say): fall back for this and every later stretch.
       try_kernel_copy_ = false;

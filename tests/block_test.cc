@@ -15,7 +15,8 @@ using fixture::Bytes;
 
 const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 
-Bytes Rewrite(const Bytes& input, std::string_view alias, RewriteStatus expect = RewriteStatus::kOk) {
+Bytes Rewrite(const Bytes& input, std::string_view alias,
+              RewriteStatus expect = RewriteStatus::kOk) {
   MemorySource in(input);
   MemorySink out;
   EXPECT_EQ(RewriteInput(in, alias, kNumbers, out), expect);
@@ -51,9 +52,9 @@ TEST(RewriteInput, WorkedExampleByteForByte) {
   EXPECT_EQ(Slice(b, 4, 40), Slice(in, 12, 40));
   EXPECT_EQ(Slice(b, 44, 4), (Bytes{0x8C, 0x00, 0x00, 0x00}));
   EXPECT_EQ(Slice(b, 48, 12), Slice(in, 56, 12));
-  EXPECT_EQ(Slice(b, 60, 16), (Bytes{0x00, 0x00, 0x20, 0x41,    // num2 = 10
-                                     0x00, 0x00, 0xA0, 0x41,    // num3 = 20
-                                     0x00, 0x00, 0xF0, 0x41,    // num4 = 30
+  EXPECT_EQ(Slice(b, 60, 16), (Bytes{0x00, 0x00, 0x20, 0x41,     // num2 = 10
+                                     0x00, 0x00, 0xA0, 0x41,     // num3 = 20
+                                     0x00, 0x00, 0xF0, 0x41,     // num4 = 30
                                      0x00, 0x00, 0x00, 0x3F}));  // num1 = 0.5
   EXPECT_EQ(b[76], in[84]);
   EXPECT_EQ(Slice(b, 77, 3), (Bytes{0x8C, 0x00, 0x00}));
@@ -69,8 +70,8 @@ TEST(RewriteInput, WorkedExampleByteForByte) {
   EXPECT_EQ(Word(b, 160), 0u);
   EXPECT_EQ(Slice(b, 164, 4), (Bytes{0xC0, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(Slice(b, 168, 12), Slice(in, 208, 12));
-  EXPECT_EQ(Slice(b, 180, 16), (Bytes{0x00, 0x00, 0x00, 0x3F, 0x37, 0x13, 0x42, 0x00,
-                                      'h', 'p', 'i', 'd', 0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(Slice(b, 180, 16), (Bytes{0x00, 0x00, 0x00, 0x3F, 0x37, 0x13, 0x42, 0x00, 'h', 'p', 'i',
+                                      'd', 0x00, 0x00, 0x00, 0x00}));
   // The offsets land where they should: 48 + 140 = 188 ("hpid"),
   // 48 + 112 = 160 (first tail word), 96 + 32 = 128, 160 - 64 = 96.
   EXPECT_EQ(std::memcmp(&b[48 + 140], "hpid", 4), 0);
@@ -80,7 +81,8 @@ TEST(RewriteInput, IgnoresFirstEightBytesAndAllAfterTail) {
   Bytes in = fixture::MakeInput({.n = 2, .m = 3, .k = 4, .seed = 1, .extra = 64});
   const Bytes before = Rewrite(in, "x");
   for (uint64_t i = 0; i < 8; ++i) in[i] ^= 0xFF;
-  for (uint64_t i = fixture::TailOffset({.n = 2, .m = 3, .k = 4}) + 20; i < in.size(); ++i) in[i] ^= 0xFF;
+  for (uint64_t i = fixture::TailOffset({.n = 2, .m = 3, .k = 4}) + 20; i < in.size(); ++i)
+    in[i] ^= 0xFF;
   EXPECT_EQ(Rewrite(in, "x"), before);
 }
 
@@ -197,9 +199,9 @@ TEST(RewriteInput, RefusesReadsOutsideTheInput) {
   EXPECT_TRUE(refused([](Bytes& b) { fixture::SetN(b, -1); }));
   EXPECT_TRUE(refused([](Bytes& b) { fixture::SetN(b, 0x7FFFFFFF); }));
   EXPECT_TRUE(refused([](Bytes& b) { fixture::SetN(b, 1000); }));
-  EXPECT_TRUE(refused([](Bytes& b) { fixture::SetLtable(b, -105); }));  // Q = −1
+  EXPECT_TRUE(refused([](Bytes& b) { fixture::SetLtable(b, -105); }));        // Q = −1
   EXPECT_TRUE(refused([](Bytes& b) { fixture::SetLtable(b, 0x7FFFFFFF); }));  // Q wraps negative
-  EXPECT_TRUE(refused([&](Bytes& b) {  // Q just past the end
+  EXPECT_TRUE(refused([&](Bytes& b) {                                         // Q just past the end
     fixture::SetLtable(b, static_cast<int32_t>(b.size()) - 103);
   }));
   EXPECT_TRUE(refused([](Bytes& b) { fixture::SetLtail(b, 0x7FFFFFFF); }));  // K huge

@@ -25,7 +25,8 @@ void ExpectRecord(const uint8_t* r, const std::string& first, const std::string&
   Bytes expected(176, 0);
   std::copy(first.begin(), first.end(), expected.begin());
   std::copy(alias.begin(), alias.end(), expected.begin() + 64);
-  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}}) std::copy(kOne.begin(), kOne.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
+  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}})
+    std::copy(kOne.begin(), kOne.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
   EXPECT_EQ(Bytes(r, r + 176), expected);
 }
 
@@ -73,7 +74,10 @@ TEST(ConsFix, TwoNinetyNineByteAliasesLeaveNoPadding) {
   EXPECT_EQ(std::string(r.begin(), r.begin() + 99), first);
   EXPECT_EQ(std::string(r.begin() + 99, r.begin() + 198), second);
   for (const size_t at : {size_t{198}, size_t{202}, size_t{206}}) {
-    EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(at), r.begin() + static_cast<std::ptrdiff_t>(at) + 4), kOne) << at;
+    EXPECT_EQ(Bytes(r.begin() + static_cast<std::ptrdiff_t>(at),
+                    r.begin() + static_cast<std::ptrdiff_t>(at) + 4),
+              kOne)
+        << at;
   }
 }
 

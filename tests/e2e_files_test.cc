@@ -71,7 +71,8 @@ TEST(Outputs, ConsFixFileCannotBeWritten) {
             "Processed a.src as first\n"
             "Processed b.src as second\n"
             "Could not write output file /dev/full\n");
-  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers));
+  EXPECT_EQ(dir.Read("out.bin"),
+            fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers));
 }
 
 TEST(Outputs, BlockCutShortByAFileSizeLimitIsRemoved) {
@@ -131,9 +132,9 @@ TEST(Inputs, TruncatedOrDamaged) {
   ASSERT_EQ(good.size(), 220u);
   const std::vector<std::function<void(Bytes&)>> breaks = {
       [](Bytes& b) { b.clear(); },
-      [](Bytes& b) { b.resize(119); },                        // no whole front part
-      [](Bytes& b) { b.resize(150); },                        // M cut short
-      [](Bytes& b) { b.resize(219); },                        // tail cut short
+      [](Bytes& b) { b.resize(119); },  // no whole front part
+      [](Bytes& b) { b.resize(150); },  // M cut short
+      [](Bytes& b) { b.resize(219); },  // tail cut short
       [](Bytes& b) { fixture::SetN(b, -1); },
       [](Bytes& b) { fixture::SetN(b, 0x7FFFFFFF); },
       [](Bytes& b) { fixture::SetLtable(b, 220 - 104 + 1); },  // Q past the end

@@ -85,8 +85,8 @@ TEST(Refused, NameTooLong) {
   const std::string n100(100, 'n');
   for (const std::string& text :
        {n100 + " fix.bin 1 2 3 4", "out.bin " + n100 + " 1 2 3 4",
-        "out.bin fix.bin 1 2 3 4 a.src first " + n100 + " x", "out.bin fix.bin 1 2 3 4 a.src " + n100,
-        "out.bin fix.bin 1 2 3 4 a.src first " + n100}) {
+        "out.bin fix.bin 1 2 3 4 a.src first " + n100 + " x",
+        "out.bin fix.bin 1 2 3 4 a.src " + n100, "out.bin fix.bin 1 2 3 4 a.src first " + n100}) {
     JobDir dir(text);
     const Result r = dir.Run();
     EXPECT_EQ(r.status, 1) << text;
@@ -97,8 +97,8 @@ TEST(Refused, NameTooLong) {
 
 TEST(Refused, InputNamedLikeAnOutput) {
   // However late in the list, and for a lone name at the end too.
-  for (const std::string tail : {"a.src x b.src y out.bin z", "a.src x fix.bin y b.src z",
-                                  "a.src x b.src y out.bin"}) {
+  for (const std::string tail :
+       {"a.src x b.src y out.bin z", "a.src x fix.bin y b.src z", "a.src x b.src y out.bin"}) {
     JobDir dir("out.bin fix.bin 1 2 3 4 " + tail);
     const std::string input = tail.find("fix.bin") != std::string::npos ? "fix.bin" : "out.bin";
     const Result r = dir.Run();
@@ -151,8 +151,9 @@ TEST(SameFile, OutputsUnderTwoSpellings) {
   JobDir dir("");
   // link.bin: a symbolic link to out.bin, which is not there yet.
   ASSERT_EQ(RunIn(dir, "ln -s out.bin link.bin").status, 0);
-  for (const std::string& outputs : {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin"),
-                                     std::string("out.bin link.bin")}) {
+  for (const std::string& outputs :
+       {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin"),
+        std::string("out.bin link.bin")}) {
     dir.Write("job.txt", outputs + " 1 2 3 4 a.src first b.src second");
     const Result r = dir.Run();
     EXPECT_EQ(r.status, 1) << outputs;

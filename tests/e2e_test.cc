@@ -41,7 +41,8 @@ TEST(Run, ThreeInputsOneRepeated) {
   const Bytes b = fixture::MakeInput({.n = 0, .m = 3, .k = 5, .seed = 2, .extra = 9});
   dir.Write("a.src", a);
   dir.Write("b.src", b);
-  dir.Write("job.txt", "out.bin fix.bin\r\n0.5 10 20 30\r\na.src first\nb.src second\na.src Third\n");
+  dir.Write("job.txt",
+            "out.bin fix.bin\r\n0.5 10 20 30\r\na.src first\nb.src second\na.src Third\n");
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output,
@@ -85,13 +86,14 @@ TEST(Run, AliasesThatFillTheirConsFixFields) {
   const std::string first(64, 'F');
   const std::string second(76, 's');
   const std::string third = "t";
-  dir.Write("job.txt", "out.bin fix.bin 0.5 10 20 30 a.src " + first + " a.src " + second +
-                           " a.src " + third);
+  dir.Write("job.txt",
+            "out.bin fix.bin 0.5 10 20 30 a.src " + first + " a.src " + second + " a.src " + third);
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "Processed a.src as " + first + "\nProcessed a.src as " + second +
                           "\nProcessed a.src as t\nProduced cons_fix file fix.bin\n");
-  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({a, a, a}, {first, second, third}, kNumbers));
+  EXPECT_EQ(dir.Read("out.bin"),
+            fixture::ExpectedMerged({a, a, a}, {first, second, third}, kNumbers));
   const Bytes fix = dir.Read("fix.bin");
   ASSERT_EQ(fix.size(), 2u * 176u);
   EXPECT_EQ(fix, Cat({Record(first, second), Record(first, third)}));
@@ -113,7 +115,8 @@ TEST(Run, NamesOfNinetyNineBytes) {
   dir.Write("job.txt", merged + " " + cons_fix + " 0.5 10 20 30 " + input + " " + alias);
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, "Processed " + input + " as " + alias + "\nProduced cons_fix file " + cons_fix + "\n");
+  EXPECT_EQ(r.output,
+            "Processed " + input + " as " + alias + "\nProduced cons_fix file " + cons_fix + "\n");
   EXPECT_EQ(dir.Read(merged), fixture::ExpectedMerged({in}, {alias}, kNumbers));
   EXPECT_EQ(dir.Files(), std::vector<std::string>({cons_fix, input, "job.txt", merged}));
 }
@@ -161,8 +164,8 @@ TEST(Example, RunsAsDocumented) {
   EXPECT_EQ(dir.Read("merged.out"),
             fixture::ExpectedMerged({one, two, three, one}, {"first", "second", "third", "FIRST"},
                                     kNumbers));
-  EXPECT_EQ(dir.Read("cons_fix.out"), Cat({Record("first", "second"), Record("first", "third"),
-                                           Record("first", "FIRST")}));
+  EXPECT_EQ(dir.Read("cons_fix.out"),
+            Cat({Record("first", "second"), Record("first", "third"), Record("first", "FIRST")}));
 }
 
 TEST(Example, InputsAreWhatTheFixtureBuilderMakes) {

@@ -30,7 +30,9 @@ void TempDir::Write(const std::string& name, const fixture::Bytes& bytes) const 
   if (!fixture::WriteFile(*this / name, bytes)) throw std::runtime_error("cannot write " + name);
 }
 
-fixture::Bytes TempDir::Read(const std::string& name) const { return fixture::ReadFile(*this / name); }
+fixture::Bytes TempDir::Read(const std::string& name) const {
+  return fixture::ReadFile(*this / name);
+}
 
 bool TempDir::Exists(const std::string& name) const {
   std::error_code ignored;
@@ -53,7 +55,8 @@ Result RunIn(const TempDir& dir, const std::string& command) {
   Result result;
   std::array<char, 4096> buffer;
   size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    result.output.append(buffer.data(), n);
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;

@@ -44,7 +44,9 @@ uint64_t SecondTableOffset(const Shape& s) {
   return 136 + 16 * static_cast<uint64_t>(s.n) + 16 * static_cast<uint64_t>(s.m);
 }
 
-uint64_t TailOffset(const Shape& s) { return SecondTableOffset(s) + 16 * static_cast<uint64_t>(s.k); }
+uint64_t TailOffset(const Shape& s) {
+  return SecondTableOffset(s) + 16 * static_cast<uint64_t>(s.k);
+}
 
 Bytes MakeInput(const Shape& s) {
   Bytes b(TailOffset(s) + 20 + s.extra);
@@ -56,12 +58,17 @@ Bytes MakeInput(const Shape& s) {
   return b;
 }
 
-void PutLE32(Bytes& bytes, uint64_t offset, uint32_t value) { StoreLE32(&bytes.at(offset + 3) - 3, value); }
+void PutLE32(Bytes& bytes, uint64_t offset, uint32_t value) {
+  StoreLE32(&bytes.at(offset + 3) - 3, value);
+}
 
-uint32_t GetLE32(const Bytes& bytes, uint64_t offset) { return LoadLE32(&bytes.at(offset + 3) - 3); }
+uint32_t GetLE32(const Bytes& bytes, uint64_t offset) {
+  return LoadLE32(&bytes.at(offset + 3) - 3);
+}
 
 void SetM(Bytes& b, int32_t v) {
-  PutLE32(b, 132 + 16 * static_cast<uint64_t>(I32(GetLE32(b, input::kN))), static_cast<uint32_t>(v));
+  PutLE32(b, 132 + 16 * static_cast<uint64_t>(I32(GetLE32(b, input::kN))),
+          static_cast<uint32_t>(v));
 }
 
 bool RewriteReadsInside(const Bytes& in) {
@@ -142,7 +149,8 @@ Bytes ExpectedMerged(const std::vector<Bytes>& inputs, const std::vector<std::st
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "merge/name_hash.h"
-
 #include "tests/e2e_util.h"
 #include "tests/fixture.h"
 
@@ -26,7 +25,9 @@ std::string HexWord(uint32_t v) {
   return text;
 }
 
-bool HavePython(const TempDir& dir) { return RunIn(dir, "command -v python3 >/dev/null").status == 0; }
+bool HavePython(const TempDir& dir) {
+  return RunIn(dir, "command -v python3 >/dev/null").status == 0;
+}
 
 // Writes one input per shape and a job naming them as a0, a1, ..., runs
 // blkmerge on it and returns the job file's name.
@@ -45,7 +46,8 @@ std::string MergeShapes(const TempDir& dir, const std::vector<Shape>& shapes) {
 std::string LastLine(const std::string& text) {
   const size_t end = text.size() > 0 && text.back() == '\n' ? text.size() - 1 : text.size();
   const size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
-  return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+  return text.substr(start == std::string::npos ? 0 : start + 1,
+                     end - (start == std::string::npos ? 0 : start + 1));
 }
 
 TEST(Inspect, WhatBlkmergeWritesPasses) {
@@ -53,8 +55,10 @@ TEST(Inspect, WhatBlkmergeWritesPasses) {
       {},
       {{.n = 0, .m = 0, .k = 0, .seed = 1}},
       {{.n = 1, .m = 1, .k = 2, .seed = 2}, {.n = 3, .m = 0, .k = 4, .seed = 3, .extra = 16}},
-      {{.n = 0, .m = 2, .k = 1, .seed = 4}, {.n = 5, .m = 3, .k = 0, .seed = 5},
-       {.n = 2, .m = 7, .k = 9, .seed = 6, .extra = 100}, {.n = 0, .m = 0, .k = 1, .seed = 7},
+      {{.n = 0, .m = 2, .k = 1, .seed = 4},
+       {.n = 5, .m = 3, .k = 0, .seed = 5},
+       {.n = 2, .m = 7, .k = 9, .seed = 6, .extra = 100},
+       {.n = 0, .m = 0, .k = 1, .seed = 7},
        {.n = 40, .m = 1, .k = 300, .seed = 8}},
   };
   for (const auto& shapes : jobs) {
@@ -63,29 +67,31 @@ TEST(Inspect, WhatBlkmergeWritesPasses) {
     const Result r = Blkinspect(dir, "--job " + job + " out.bin fix.bin");
     EXPECT_EQ(r.status, 0) << r.output;
     const size_t records = shapes.size() < 2 ? 0 : shapes.size() - 1;
-    EXPECT_EQ(LastLine(r.output), std::to_string(shapes.size()) + (shapes.size() == 1 ? " block, " : " blocks, ") +
-                                      std::to_string(records) + (records == 1 ? " record" : " records") +
-                                      ": all checks hold");
+    EXPECT_EQ(LastLine(r.output),
+              std::to_string(shapes.size()) + (shapes.size() == 1 ? " block, " : " blocks, ") +
+                  std::to_string(records) + (records == 1 ? " record" : " records") +
+                  ": all checks hold");
   }
 }
 
 TEST(Inspect, ListsEveryBlockAndRecord) {
   TempDir dir;
-  const std::string job = MergeShapes(dir, {{.n = 1, .m = 1, .k = 2, .seed = 2}, {.n = 0, .m = 0, .k = 0, .seed = 3}});
+  const std::string job =
+      MergeShapes(dir, {{.n = 1, .m = 1, .k = 2, .seed = 2}, {.n = 0, .m = 0, .k = 0, .seed = 3}});
   const Result r = Blkinspect(dir, "--job " + job + " out.bin fix.bin");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output,
-            "block 0 at 8: length 196, hash " + HexWord(NameHash("a0")) +
-                ", N 1, K 2, num1 0.5, num2 -10, num3 2000, num4 0.25\n"
-                "block 1 at 204: length 148, hash " + HexWord(NameHash("a1")) +
-                ", N 0, K 0, num1 0.5, num2 -10, num3 2000, num4 0.25\n"
-            "record 0 at 0: \"a0\" \"a1\"\n"
-            "2 blocks, 1 record: all checks hold\n");
+  EXPECT_EQ(r.output, "block 0 at 8: length 196, hash " + HexWord(NameHash("a0")) +
+                          ", N 1, K 2, num1 0.5, num2 -10, num3 2000, num4 0.25\n"
+                          "block 1 at 204: length 148, hash " +
+                          HexWord(NameHash("a1")) +
+                          ", N 0, K 0, num1 0.5, num2 -10, num3 2000, num4 0.25\n"
+                          "record 0 at 0: \"a0\" \"a1\"\n"
+                          "2 blocks, 1 record: all checks hold\n");
 }
 
 // Block 1 of the merged file below: N = 3, K = 4, at file offset 204.
 struct Place {
-  uint64_t at;  // block offset of the byte flipped
+  uint64_t at;     // block offset of the byte flipped
   uint64_t field;  // where the report must point
 };
 
@@ -99,9 +105,21 @@ TEST(Inspect, EachFlippedWordIsNamedByBlockAndOffset) {
   constexpr uint64_t kBlock = 204;
   constexpr uint64_t kTail = 112 + 16 * 3 + 16 * 4;  // 224
   const std::vector<Place> places = {
-      {0, 0},       {44, 44},   {78, 77},    {80, 80},      {96, 96},          {100, 100},
-      {108, 108},   {172, 172}, {220, 220},  {kTail, kTail}, {kTail + 4, kTail + 4},
-      {kTail + 20, kTail + 20}, {kTail + 24, kTail + 24}, {kTail + 28, kTail + 28}, {kTail + 32, kTail + 32},
+      {0, 0},
+      {44, 44},
+      {78, 77},
+      {80, 80},
+      {96, 96},
+      {100, 100},
+      {108, 108},
+      {172, 172},
+      {220, 220},
+      {kTail, kTail},
+      {kTail + 4, kTail + 4},
+      {kTail + 20, kTail + 20},
+      {kTail + 24, kTail + 24},
+      {kTail + 28, kTail + 28},
+      {kTail + 32, kTail + 32},
   };
   for (const Place& p : places) {
     Bytes flipped = merged;
@@ -109,8 +127,9 @@ TEST(Inspect, EachFlippedWordIsNamedByBlockAndOffset) {
     dir.Write("flipped.bin", flipped);
     const Result r = Blkinspect(dir, "--job " + job + " flipped.bin fix.bin");
     EXPECT_EQ(r.status, 1) << r.output;
-    const std::string where = "flipped.bin: block 1 (offset 204), block offset " + std::to_string(p.field) +
-                              " (file offset " + std::to_string(kBlock + p.field) + "): ";
+    const std::string where = "flipped.bin: block 1 (offset 204), block offset " +
+                              std::to_string(p.field) + " (file offset " +
+                              std::to_string(kBlock + p.field) + "): ";
     EXPECT_NE(r.output.find(where), std::string::npos) << where << "\n" << r.output;
   }
   for (uint64_t at = 140; at < 176; at += 4) {
@@ -119,8 +138,9 @@ TEST(Inspect, EachFlippedWordIsNamedByBlockAndOffset) {
     dir.Write("flipped.fix", flipped);
     const Result r = Blkinspect(dir, "--job " + job + " out.bin flipped.fix");
     EXPECT_EQ(r.status, 1);
-    const std::string where = "flipped.fix: record 1 (offset 176), record offset " + std::to_string(at) +
-                              " (file offset " + std::to_string(176 + at) + "): matrix entry";
+    const std::string where = "flipped.fix: record 1 (offset 176), record offset " +
+                              std::to_string(at) + " (file offset " + std::to_string(176 + at) +
+                              "): matrix entry";
     EXPECT_NE(r.output.find(where), std::string::npos) << where << "\n" << r.output;
   }
 }
@@ -131,12 +151,15 @@ TEST(Inspect, JsonParsesAndKeepsOddNames) {
   dir.Write("a.src", fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 2}));
   // Aliases may hold any byte but white space: a control byte, a quote,
   // a backslash, bytes that are not UTF-8.
-  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4\na.src first\na.src q\"\\\x01\xff\xc3\xa9\n"));
+  dir.Write("job.txt",
+            std::string("out.bin fix.bin 1 2 3 4\na.src first\na.src q\"\\\x01\xff\xc3\xa9\n"));
   ASSERT_EQ(Blkmerge(dir, "job.txt").status, 0);
   const std::string parse =
       " | python3 -c 'import json,sys; d=json.load(sys.stdin); r=d[\"cons_fix\"][\"records\"][0]; "
-      "print(d[\"ok\"], d[\"failed_checks\"], len(d[\"merged\"][\"blocks\"]), ascii(r[\"second\"]), r[\"second_hex\"])'";
-  Result r = RunIn(dir, std::string("'") + BLKINSPECT_BINARY + "' --json --job job.txt out.bin fix.bin" + parse);
+      "print(d[\"ok\"], d[\"failed_checks\"], len(d[\"merged\"][\"blocks\"]), "
+      "ascii(r[\"second\"]), r[\"second_hex\"])'";
+  Result r = RunIn(
+      dir, std::string("'") + BLKINSPECT_BINARY + "' --json --job job.txt out.bin fix.bin" + parse);
   EXPECT_EQ(r.output, "True 0 2 'q\"\\\\\\x01\\ufffd\\xe9' 71225c01ffc3a9\n");
 
   Bytes broken = dir.Read("out.bin");
@@ -166,7 +189,8 @@ TEST(Inspect, UsageAndUnreadableFiles) {
       {"m .", "blkinspect: . is not a regular file\n"},
       {"--job missing m", "blkinspect: could not open missing\n"},
       {"--job bad.job m",
-       "blkinspect: job file bad.job cannot be used: Could not read output file names from input file bad.job\n"},
+       "blkinspect: job file bad.job cannot be used: Could not read output file names from input "
+       "file bad.job\n"},
   };
   for (const auto& [args, message] : cases) {
     const Result r = Blkinspect(dir, args);
@@ -180,11 +204,13 @@ TEST(Inspect, UsageAndUnreadableFiles) {
 
 TEST(Install, PutsBothToolsAndPagesUnderThePrefix) {
   TempDir dir;
-  const Result r = RunIn(dir, std::string("'") + CMAKE_COMMAND + "' --install '" + BUILD_DIR + "' --prefix '" +
-                                  dir.path() + "/prefix' >/dev/null 2>&1 && cd prefix && "
+  const Result r = RunIn(dir, std::string("'") + CMAKE_COMMAND + "' --install '" + BUILD_DIR +
+                                  "' --prefix '" + dir.path() +
+                                  "/prefix' >/dev/null 2>&1 && cd prefix && "
                                   "find . -type f | sort && bin/blkinspect 2>&1; echo $?");
   EXPECT_EQ(r.output,
-            "./bin/blkinspect\n./bin/blkmerge\n./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n"
+            "./bin/blkinspect\n./bin/blkmerge\n./share/man/man1/blkinspect.1\n./share/man/man1/"
+            "blkmerge.1\n"
             "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n2\n");
 }
 

@@ -90,10 +90,10 @@ std::string HexWord(uint32_t v) {
 void Flip(Bytes& b, uint64_t offset, int bit) { b.at(offset) ^= static_cast<uint8_t>(1u << bit); }
 
 const std::vector<Shape> kShapes = {
-    {.n = 1, .m = 1, .k = 2, .seed = 1},  {.n = 0, .m = 0, .k = 0, .seed = 2},
-    {.n = 3, .m = 0, .k = 4, .seed = 3},  {.n = 0, .m = 2, .k = 1, .seed = 4, .extra = 9},
-    {.n = 5, .m = 3, .k = 0, .seed = 5},  {.n = 2, .m = 7, .k = 9, .seed = 6, .extra = 100},
-    {.n = 0, .m = 0, .k = 1, .seed = 7},  {.n = 1, .m = 0, .k = 0, .seed = 8},
+    {.n = 1, .m = 1, .k = 2, .seed = 1}, {.n = 0, .m = 0, .k = 0, .seed = 2},
+    {.n = 3, .m = 0, .k = 4, .seed = 3}, {.n = 0, .m = 2, .k = 1, .seed = 4, .extra = 9},
+    {.n = 5, .m = 3, .k = 0, .seed = 5}, {.n = 2, .m = 7, .k = 9, .seed = 6, .extra = 100},
+    {.n = 0, .m = 0, .k = 1, .seed = 7}, {.n = 1, .m = 0, .k = 0, .seed = 8},
 };
 
 TEST(MergedWalk, WellFormedBlocksOfManyShapesPass) {
@@ -129,12 +129,14 @@ TEST(MergedWalk, MessagesNameTheBlockAndBothOffsets) {
   fixture::PutLE32(m.bytes, 8 + 44, 141);
   fixture::PutLE32(m.bytes, 8 + 164, 0xFFFFFFC1);  // -63
   m.bytes[8 + 188] = 'H';
-  EXPECT_EQ(Describe(WalkBytes(m.bytes).AllFindings()),
-            "block 0 (offset 8), block offset 44 (file offset 52): tail reference is 141, expected 140: "
-            "counted from block offset 48 it must land on \"hpid\"\n"
-            "block 0 (offset 8), block offset 164 (file offset 172): back offset is -63, expected -64: "
-            "counted from the first tail word it must land on block offset 96\n"
-            "block 0 (offset 8), block offset 188 (file offset 196): trailer tag is \"Hpid\", expected \"hpid\"\n");
+  EXPECT_EQ(
+      Describe(WalkBytes(m.bytes).AllFindings()),
+      "block 0 (offset 8), block offset 44 (file offset 52): tail reference is 141, expected 140: "
+      "counted from block offset 48 it must land on \"hpid\"\n"
+      "block 0 (offset 8), block offset 164 (file offset 172): back offset is -63, expected -64: "
+      "counted from the first tail word it must land on block offset 96\n"
+      "block 0 (offset 8), block offset 188 (file offset 196): trailer tag is \"Hpid\", expected "
+      "\"hpid\"\n");
 }
 
 // Every word that ties a block together, as offsets from the block's start.
@@ -177,12 +179,13 @@ TEST(MergedWalk, CopiedBytesAreNotChecked) {
     const uint64_t t = 112 + 16 * static_cast<uint64_t>(kShapes[i].n);
     const uint64_t tail = t + 16 * static_cast<uint64_t>(kShapes[i].k);
     std::vector<uint64_t> copied = {4, 43, 48, 59, 76, 84, 95, 104, 107, tail + 8, tail + 19};
-    for (uint64_t at = 112; at < t; at += 5) copied.push_back(at);  // the first table
+    for (uint64_t at = 112; at < t; at += 5) copied.push_back(at);         // the first table
     for (uint64_t at = t; at < tail; at += 16) copied.push_back(at + 11);  // entry data
     for (const uint64_t at : copied) {
       Merged m = good;
       Flip(m.bytes, m.offsets[i] + at, 3);
-      EXPECT_EQ(Describe(WalkBytes(m.bytes, &m.job).AllFindings()), "") << "block " << i << " offset " << at;
+      EXPECT_EQ(Describe(WalkBytes(m.bytes, &m.job).AllFindings()), "")
+          << "block " << i << " offset " << at;
     }
   }
 }
@@ -205,14 +208,17 @@ TEST(MergedWalk, JobNumbersHashesAndCountAreChecked) {
   other.numbers.num3 = 21.0F;
   std::swap(other.pairs[0], other.pairs[1]);
   other.pairs.push_back({"in.extra", "extra"});
-  EXPECT_EQ(Describe(WalkBytes(m.bytes, &other).AllFindings()),
-            "block 0 (offset 8), block offset 0 (file offset 8): block hash is " + HexWord(NameHash("alias0")) +
-                ", expected " + HexWord(NameHash("alias1")) + ", the hash of alias \"alias1\"\n"
-                "block 0 (offset 8), block offset 64 (file offset 72): num3 is 20, the job says 21\n"
-                "block 1 (offset 204), block offset 0 (file offset 204): block hash is " + HexWord(NameHash("alias1")) +
-                ", expected " + HexWord(NameHash("alias0")) + ", the hash of alias \"alias0\"\n"
-                "block 1 (offset 204), block offset 64 (file offset 268): num3 is 20, the job says 21\n"
-                "offset 464: the file holds 2 blocks, the job lists 3 pairs\n");
+  EXPECT_EQ(
+      Describe(WalkBytes(m.bytes, &other).AllFindings()),
+      "block 0 (offset 8), block offset 0 (file offset 8): block hash is " +
+          HexWord(NameHash("alias0")) + ", expected " + HexWord(NameHash("alias1")) +
+          ", the hash of alias \"alias1\"\n"
+          "block 0 (offset 8), block offset 64 (file offset 72): num3 is 20, the job says 21\n"
+          "block 1 (offset 204), block offset 0 (file offset 204): block hash is " +
+          HexWord(NameHash("alias1")) + ", expected " + HexWord(NameHash("alias0")) +
+          ", the hash of alias \"alias0\"\n"
+          "block 1 (offset 204), block offset 64 (file offset 268): num3 is 20, the job says 21\n"
+          "offset 464: the file holds 2 blocks, the job lists 3 pairs\n");
 }
 
 TEST(MergedWalk, ChangedNumbersAreFoundOnlyWithTheJob) {
@@ -247,8 +253,10 @@ TEST(MergedWalk, LengthsOutsideTheFileStopTheWalk) {
   const Report r = WalkBytes(m.bytes, &m.job);
   EXPECT_EQ(r.blocks.size(), 1u);
   EXPECT_EQ(Describe(r.AllFindings()),
-            "block 1 (offset 204), block offset 80 (file offset 284): the word at block offset 80 (2147483632) "
-            "and the word at 44 (-2147483648) both put the block's end outside the file; the walk stops here\n");
+            "block 1 (offset 204), block offset 80 (file offset 284): the word at block offset 80 "
+            "(2147483632) "
+            "and the word at 44 (-2147483648) both put the block's end outside the file; the walk "
+            "stops here\n");
 }
 
 TEST(MergedWalk, AnyBytesEndWithoutOverrun) {
@@ -289,7 +297,9 @@ class ShrunkSource final : public Source {
  public:
   ShrunkSource(const Bytes& bytes, uint64_t claimed) : inner_(bytes), claimed_(claimed) {}
   uint64_t Size() const override { return claimed_; }
-  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override { return inner_.ReadAt(offset, out); }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override {
+    return inner_.ReadAt(offset, out);
+  }
 
  private:
   MemorySource inner_;
@@ -312,7 +322,8 @@ TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
   ASSERT_EQ(all.size(), kMaxEntryFindings + 1);
   EXPECT_EQ(all.front().offset, 8u + 112 + 16 + 12);
   EXPECT_EQ(message::Describe(all.back()),
-            "block 0 (offset 8), block offset 112 (file offset 120): 23 more second-table entries carry another hash");
+            "block 0 (offset 8), block offset 112 (file offset 120): 23 more second-table entries "
+            "carry another hash");
 }
 
 // cons_fix records.
@@ -320,7 +331,7 @@ TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
 std::vector<Pair> Pairs(const std::vector<std::string>& aliases) { return MakeJob(aliases).pairs; }
 
 TEST(ConsFixWalk, RecordsOfAWellFormedJobPass) {
-  const std::string first(64, 'f');   // fills its field: no zero after it
+  const std::string first(64, 'f');  // fills its field: no zero after it
   const std::string last(76, 'z');
   const Job job = MakeJob({first, "b", "c\x01\xff", last});
   const Report r = WalkRecords(ConsFixRecords(job.pairs), &job);
@@ -350,34 +361,38 @@ TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
   Bytes b = good;
   Flip(b, 176 + 156, 0);
   EXPECT_EQ(Describe(WalkRecords(b).AllFindings()),
-            "record 1 (offset 176), record offset 156 (file offset 332): matrix entry (1, 1) is 1.0000001 "
+            "record 1 (offset 176), record offset 156 (file offset 332): matrix entry (1, 1) is "
+            "1.0000001 "
             "(0x3F800001), expected 1\n");
 }
 
 TEST(ConsFixWalk, PaddingNamesAndLength) {
   Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
-  b[10] = 'x';           // after "first"
-  b[176 + 64] = 0;       // the second name of record 1 is empty
+  b[10] = 'x';      // after "first"
+  b[176 + 64] = 0;  // the second name of record 1 is empty
   b[176 + 64 + 1] = 0;
   b[176 + 64 + 2] = 0;
   b[176 + 64 + 3] = 0;
   b[176 + 64 + 4] = 0;
-  b[176] = 'F';          // record 1 names another first alias
+  b[176] = 'F';  // record 1 names another first alias
   b.resize(b.size() + 5);
-  EXPECT_EQ(Describe(WalkRecords(b).AllFindings()),
-            "record 0 (offset 0), record offset 10 (file offset 10): byte 0x78 after the end of the first name: "
-            "the field must be padded with zero bytes\n"
-            "record 1 (offset 176), record offset 64 (file offset 240): the second name is empty\n"
-            "record 1 (offset 176), record offset 0 (file offset 176): first name \"First\" differs from "
-            "\"first\", the first name of record 0\n"
-            "offset 352: the file ends with 5 bytes, not a whole 176-byte record\n");
+  EXPECT_EQ(
+      Describe(WalkRecords(b).AllFindings()),
+      "record 0 (offset 0), record offset 10 (file offset 10): byte 0x78 after the end of the "
+      "first name: "
+      "the field must be padded with zero bytes\n"
+      "record 1 (offset 176), record offset 64 (file offset 240): the second name is empty\n"
+      "record 1 (offset 176), record offset 0 (file offset 176): first name \"First\" differs from "
+      "\"first\", the first name of record 0\n"
+      "offset 352: the file ends with 5 bytes, not a whole 176-byte record\n");
 }
 
 TEST(ConsFixWalk, AgainstTheJob) {
   const Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
   const Job job = MakeJob({"first", "second", "Third", "fourth"});
   EXPECT_EQ(Describe(WalkRecords(b, &job).AllFindings()),
-            "record 1 (offset 176), record offset 64 (file offset 240): second name is \"third\", the alias of "
+            "record 1 (offset 176), record offset 64 (file offset 240): second name is \"third\", "
+            "the alias of "
             "pair 3 is \"Third\"\n"
             "offset 352: the file holds 2 records, the job's pairs need 3\n");
   const Job one = MakeJob({"first"});
@@ -392,8 +407,10 @@ TEST(ConsFixWalk, AgainstTheJob) {
 
 TEST(Json, StringsAreValidUtf8WithEveryOddByteEscaped) {
   EXPECT_EQ(json::String("plain"), "\"plain\"");
-  EXPECT_EQ(json::String(std::string("a\x00\x01\x1f\x7f\"\\/", 8)), "\"a\\u0000\\u0001\\u001f\\u007f\\\"\\\\/\"");
-  EXPECT_EQ(json::String("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"), "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
+  EXPECT_EQ(json::String(std::string("a\x00\x01\x1f\x7f\"\\/", 8)),
+            "\"a\\u0000\\u0001\\u001f\\u007f\\\"\\\\/\"");
+  EXPECT_EQ(json::String("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+            "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
   // A stray continuation byte, a lone lead byte, an overlong form, a
   // surrogate and a code point past U+10FFFF: each bad byte is U+FFFD.
   const std::string r = "\xEF\xBF\xBD";
@@ -428,12 +445,13 @@ TEST(Render, TextListsBlocksRecordsAndFailures) {
   text->EndConsFix();
   text->Finish(std::nullopt, 1, records_walked, failures);
   const std::string hash = HexWord(NameHash("alias0"));
-  EXPECT_EQ(out.text(),
-            "block 0 at 8: length 196, hash " + hash + ", N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
-            "m.out: block 0 (offset 8), block offset 77 (file offset 85): the three bytes hold 141, expected 140: "
-            "the low 24 bits of the tail reference\n"
-            "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
-            "1 block, 1 record: 1 check failed\n");
+  EXPECT_EQ(out.text(), "block 0 at 8: length 196, hash " + hash +
+                            ", N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
+                            "m.out: block 0 (offset 8), block offset 77 (file offset 85): the "
+                            "three bytes hold 141, expected 140: "
+                            "the low 24 bits of the tail reference\n"
+                            "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
+                            "1 block, 1 record: 1 check failed\n");
 }
 
 TEST(Render, JsonHoldsTheSameReport) {
@@ -452,16 +470,21 @@ TEST(Render, JsonHoldsTheSameReport) {
   const WalkSummary walked = WalkConsFix(records_source, nullptr, *json);
   json->EndConsFix();
   json->Finish("j", 0, walked.items, failures + walked.failures);
-  EXPECT_EQ(out.text(),
-            "{\"merged\":{\"file\":\"m\\\"\",\"size\":9,\"blocks\":[\n"
-            "\n],\"failures\":[{\"check\":\"block_too_short\",\"block\":0,\"block_offset\":0,\"offset\":8,"
-            "\"message\":\"block 0 (offset 8): only 1 byte left, too few for a block (at least 148)\"}]},"
-            "\"cons_fix\":{\"file\":\"c\",\"size\":176,\"records\":[\n"
-            "{\"index\":0,\"offset\":0,\"first\":\"a\",\"first_hex\":\"61\",\"second\":\"\\u0001\xEF\xBF\xBD\","
-            "\"second_hex\":\"01ff\",\"failures\":[{\"check\":\"matrix\",\"record\":0,\"record_offset\":148,"
-            "\"offset\":148,\"message\":\"record 0 (offset 0), record offset 148 (file offset 148): matrix entry "
-            "(0, 2) is 1e-45 (0x00000001), expected 0\"}]}\n"
-            "],\"failures\":[]},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
+  EXPECT_EQ(
+      out.text(),
+      "{\"merged\":{\"file\":\"m\\\"\",\"size\":9,\"blocks\":[\n"
+      "\n],\"failures\":[{\"check\":\"block_too_short\",\"block\":0,\"block_offset\":0,\"offset\":"
+      "8,"
+      "\"message\":\"block 0 (offset 8): only 1 byte left, too few for a block (at least 148)\"}]},"
+      "\"cons_fix\":{\"file\":\"c\",\"size\":176,\"records\":[\n"
+      "{\"index\":0,\"offset\":0,\"first\":\"a\",\"first_hex\":\"61\",\"second\":"
+      "\"\\u0001\xEF\xBF\xBD\","
+      "\"second_hex\":\"01ff\",\"failures\":[{\"check\":\"matrix\",\"record\":0,\"record_offset\":"
+      "148,"
+      "\"offset\":148,\"message\":\"record 0 (offset 0), record offset 148 (file offset 148): "
+      "matrix entry "
+      "(0, 2) is 1e-45 (0x00000001), expected 0\"}]}\n"
+      "],\"failures\":[]},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
 }
 
 }  // namespace

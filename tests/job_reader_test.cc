@@ -1,8 +1,7 @@
 #include "driver/job_reader.h"
 
-#include <sys/resource.h>
-
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -62,8 +61,8 @@ TEST(ReadJob, TheExampleJob) {
 
 TEST(ReadJob, MissingOutputNames) {
   Job job;
-  for (const std::string text : {"", " \n\t ", "out.bin", "out.bin\n", "\x1A out.bin fix.bin",
-                                 "out.bin\x1A fix.bin"}) {
+  for (const std::string text :
+       {"", " \n\t ", "out.bin", "out.bin\n", "\x1A out.bin fix.bin", "out.bin\x1A fix.bin"}) {
     EXPECT_EQ(Read(text, job).error, JobError::kNoOutputNames) << text;
   }
 }
@@ -82,9 +81,17 @@ TEST(ReadJob, NumberForms) {
     const char* text;
     float value;
   };
-  for (const Case c : {Case{"5", 5.0F}, {"5.", 5.0F}, {".5", 0.5F}, {"-.5", -0.5F}, {"+5", 5.0F},
-                       {"-5.25", -5.25F}, {"007.50", 7.5F}, {"1e5", 1e5F}, {"1E-3", 1e-3F},
-                       {"2.5e+2", 250.0F}, {".5E1", 5.0F}}) {
+  for (const Case c : {Case{"5", 5.0F},
+                       {"5.", 5.0F},
+                       {".5", 0.5F},
+                       {"-.5", -0.5F},
+                       {"+5", 5.0F},
+                       {"-5.25", -5.25F},
+                       {"007.50", 7.5F},
+                       {"1e5", 1e5F},
+                       {"1E-3", 1e-3F},
+                       {"2.5e+2", 250.0F},
+                       {".5E1", 5.0F}}) {
     Job job;
     ASSERT_TRUE(ReadNum4(c.text, job).ok()) << c.text;
     EXPECT_EQ(Bits(job.numbers.num4), Bits(c.value)) << c.text;
@@ -243,7 +250,8 @@ TEST(ReadJob, TextEndByteEndsTheText) {
   EXPECT_EQ(job.pairs[0].alias, "first");
 
   // Whatever follows 0x1A is not read, not even to be checked.
-  ASSERT_TRUE(Read("out.bin fix.bin 1 2 3 4 a first \x1A out.bin x " + std::string(500, 'n'), job).ok());
+  ASSERT_TRUE(
+      Read("out.bin fix.bin 1 2 3 4 a first \x1A out.bin x " + std::string(500, 'n'), job).ok());
   EXPECT_EQ(job.pairs.size(), 1u);
 
   EXPECT_EQ(Read("out.bin fix.bin 1 2 3\x1A 4", job).error, JobError::kNoNumbers);
@@ -259,7 +267,8 @@ TEST(ReadJob, ZeroByteEndsAName) {
   EXPECT_EQ(job.pairs[0].alias, "al");
 
   // Only the bytes before the zero count towards the length limit.
-  ASSERT_TRUE(Read(std::string(99, 'm') + "\0"s + std::string(200, 'x') + " fix 1 2 3 4", job).ok());
+  ASSERT_TRUE(
+      Read(std::string(99, 'm') + "\0"s + std::string(200, 'x') + " fix 1 2 3 4", job).ok());
   EXPECT_EQ(job.merged_name, std::string(99, 'm'));
 
   // Names compared as cut: "out.bin\0x" is the merged file.
@@ -291,8 +300,8 @@ TEST(ReadJob, NamesOfNinetyNineBytesFitOneHundredDoNot) {
       if (length == 99) {
         ASSERT_TRUE(problem.ok()) << slot;
         ASSERT_EQ(job.pairs.size(), 1u);
-        EXPECT_EQ(std::vector<std::string>({job.merged_name, job.cons_fix_name, job.pairs[0].input,
-                                            job.pairs[0].alias}),
+        EXPECT_EQ(std::vector<std::string>(
+                      {job.merged_name, job.cons_fix_name, job.pairs[0].input, job.pairs[0].alias}),
                   names);
       } else {
         EXPECT_EQ(problem.error, JobError::kNameTooLong) << slot << " " << length;
@@ -361,9 +370,7 @@ TEST(ReadJob, FirstProblemInReadingOrderWins) {
   // An input named like an output in pair 101 comes before the count.
   EXPECT_EQ(Read(JobWithPairs(100) + " out.bin x", job).error, JobError::kInputIsOutput);
   // Too many pairs before the alias lengths, which are checked last.
-  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 in " + std::string(65, 'a') + Pairs(100),
-                 job)
-                .error,
+  EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 in " + std::string(65, 'a') + Pairs(100), job).error,
             JobError::kTooManyPairs);
   EXPECT_EQ(Read("out.bin fix.bin 1 2 3 4 in " + std::string(65, 'a') + " b c fix.bin", job).error,
             JobError::kInputIsOutput);
@@ -465,7 +472,8 @@ TEST(ReadJob, MemoryStaysBoundedOverLongTexts) {
   ASSERT_EQ(job.pairs.size(), 1u);
   EXPECT_EQ(job.pairs[0].alias, "first");
 
-  ASSERT_TRUE(ReadGenerated("out.bin fix.bin 1 2 3 4 a first\n", '\n', k50MB, "b second", job).ok());
+  ASSERT_TRUE(
+      ReadGenerated("out.bin fix.bin 1 2 3 4 a first\n", '\n', k50MB, "b second", job).ok());
   ASSERT_EQ(job.pairs.size(), 2u);
   EXPECT_EQ(job.pairs[1].alias, "second");
 

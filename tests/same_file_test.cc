@@ -49,13 +49,15 @@ TEST(FindOutputClash, NamesTheFirstClashAsWritten) {
   EXPECT_FALSE(clash->other_is_output);
 
   // Neither exists: found by normalised path; the merged name comes first.
-  clash = FindOutputClash(JobOf(d.At("new"), d.At("fix"), {d.At("a.src"), d.At("sub/../new")}), job);
+  clash =
+      FindOutputClash(JobOf(d.At("new"), d.At("fix"), {d.At("a.src"), d.At("sub/../new")}), job);
   ASSERT_TRUE(clash);
   EXPECT_EQ(clash->output, d.At("new"));
   EXPECT_EQ(clash->other, d.At("sub/../new"));
 
   // A missing output that normalises onto an existing input.
-  clash = FindOutputClash(JobOf(d.At("none/../a.src"), d.At("fix"), {d.At("b.src"), d.At("a.src")}), job);
+  clash = FindOutputClash(JobOf(d.At("none/../a.src"), d.At("fix"), {d.At("b.src"), d.At("a.src")}),
+                          job);
   ASSERT_TRUE(clash);
   EXPECT_EQ(clash->other, d.At("a.src"));
 
@@ -67,7 +69,8 @@ TEST(FindOutputClash, NamesTheFirstClashAsWritten) {
 
 TEST(FindOutputClash, OutputsUnderTwoSpellings) {
   const Dir d;
-  const auto clash = FindOutputClash(JobOf(d.At("out"), d.At("./out"), {d.At("a.src")}), d.At("job"));
+  const auto clash =
+      FindOutputClash(JobOf(d.At("out"), d.At("./out"), {d.At("a.src")}), d.At("job"));
   ASSERT_TRUE(clash);
   EXPECT_TRUE(clash->other_is_output);
 }
