@@ -22,12 +22,7 @@ std::vector<Pair> Pairs(std::initializer_list<std::string> aliases) {
 // Checks one 176-byte record: names zero-padded in their fields, then the
 // identity matrix.
 void ExpectRecord(const uint8_t* r, const std::string& first, const std::string& alias) {
-  Bytes expected(176, 0);
-  std::copy(first.begin(), first.end(), expected.begin());
-  std::copy(alias.begin(), alias.end(), expected.begin() + 64);
-  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}})
-    std::copy(kOne.begin(), kOne.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
-  EXPECT_EQ(Bytes(r, r + 176), expected);
+  EXPECT_EQ(Bytes(r, r + 176), fixture::ConsFixRecord(first, alias));
 }
 
 TEST(ConsFix, NoRecordForNoneOrOnePair) {

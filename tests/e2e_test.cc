@@ -16,19 +16,6 @@ using fixture::Bytes;
 const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 const std::string kExampleDir = std::string(BLKMERGE_SOURCE_DIR) + "/examples/";
 
-// One cons_fix record for names that fit their fields: the first alias at 0,
-// the other at 64, zero padding, the float 1.0 at 140, 156 and 172.
-Bytes Record(const std::string& first, const std::string& alias) {
-  Bytes r(176, 0);
-  std::copy(first.begin(), first.end(), r.begin());
-  std::copy(alias.begin(), alias.end(), r.begin() + 64);
-  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}}) {
-    r[at + 2] = 0x80;
-    r[at + 3] = 0x3F;
-  }
-  return r;
-}
-
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -52,7 +39,8 @@ TEST(Run, ThreeInputsOneRepeated) {
             "Produced cons_fix file fix.bin\n");
   EXPECT_EQ(dir.Read("out.bin"),
             fixture::ExpectedMerged({a, b, a}, {"first", "second", "Third"}, kNumbers));
-  EXPECT_EQ(dir.Read("fix.bin"), Cat({Record("first", "second"), Record("first", "Third")}));
+  EXPECT_EQ(dir.Read("fix.bin"), Cat({fixture::ConsFixRecord("first", "second"),
+                                      fixture::ConsFixRecord("first", "Third")}));
 }
 
 TEST(Run, ZeroPairsGiveHeaderOnlyAndEmptyConsFix) {
@@ -96,7 +84,8 @@ TEST(Run, AliasesThatFillTheirConsFixFields) {
             fixture::ExpectedMerged({a, a, a}, {first, second, third}, kNumbers));
   const Bytes fix = dir.Read("fix.bin");
   ASSERT_EQ(fix.size(), 2u * 176u);
-  EXPECT_EQ(fix, Cat({Record(first, second), Record(first, third)}));
+  EXPECT_EQ(fix,
+            Cat({fixture::ConsFixRecord(first, second), fixture::ConsFixRecord(first, third)}));
   // No terminating zero where a name fills its field.
   EXPECT_EQ(fix[63], 'F');
   EXPECT_EQ(fix[64], 's');
@@ -164,8 +153,9 @@ TEST(Example, RunsAsDocumented) {
   EXPECT_EQ(dir.Read("merged.out"),
             fixture::ExpectedMerged({one, two, three, one}, {"first", "second", "third", "FIRST"},
                                     kNumbers));
-  EXPECT_EQ(dir.Read("cons_fix.out"),
-            Cat({Record("first", "second"), Record("first", "third"), Record("first", "FIRST")}));
+  EXPECT_EQ(dir.Read("cons_fix.out"), Cat({fixture::ConsFixRecord("first", "second"),
+                                           fixture::ConsFixRecord("first", "third"),
+                                           fixture::ConsFixRecord("first", "FIRST")}));
 }
 
 TEST(Example, InputsAreWhatTheFixtureBuilderMakes) {

@@ -35,18 +35,6 @@ std::string JobText(const std::string& merged, const std::string& cons_fix, cons
   return text;
 }
 
-// The cons_fix record for two aliases that fit their fields.
-Bytes Record(const std::string& first, const std::string& alias) {
-  Bytes r(176, 0);
-  std::copy(first.begin(), first.end(), r.begin());
-  std::copy(alias.begin(), alias.end(), r.begin() + 64);
-  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}}) {
-    r[at + 2] = 0x80;
-    r[at + 3] = 0x3F;
-  }
-  return r;
-}
-
 std::vector<std::string> DirEntries(const TempDir& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
@@ -154,7 +142,7 @@ TEST_F(Faults, InputTruncatedAtEveryLength) {
                 "Produced cons_fix file fix.bin\n");
       EXPECT_EQ(dir_.Read("out.bin"),
                 fixture::ExpectedMerged({a_, cut}, {"first", "second"}, kNumbers));
-      EXPECT_EQ(dir_.Read("fix.bin"), Record("first", "second"));
+      EXPECT_EQ(dir_.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
     }
     if (HasFailure()) break;
   }
@@ -315,7 +303,7 @@ TEST_F(Faults, StandardOutputClosed) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "");
   EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
-  EXPECT_EQ(dir_.Read("fix.bin"), Record("first", "second"));
+  EXPECT_EQ(dir_.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
 }
 
 }  // namespace

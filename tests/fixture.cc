@@ -147,6 +147,17 @@ Bytes ExpectedMerged(const std::vector<Bytes>& inputs, const std::vector<std::st
   return out;
 }
 
+Bytes ConsFixRecord(const std::string& first, const std::string& alias) {
+  Bytes r(176, 0);
+  std::copy(first.begin(), first.end(), r.begin());
+  std::copy(alias.begin(), alias.end(), r.begin() + 64);
+  for (const size_t at : {size_t{140}, size_t{156}, size_t{172}}) {
+    r[at + 2] = 0x80;
+    r[at + 3] = 0x3F;
+  }
+  return r;
+}
+
 bool WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -54,6 +54,10 @@ Bytes ExpectedBlock(const Bytes& input, std::string_view alias, const Numbers& n
 Bytes ExpectedMerged(const std::vector<Bytes>& inputs, const std::vector<std::string>& aliases,
                      const Numbers& numbers);
 
+// The cons_fix record for two aliases that fit their fields: the first at
+// 0, the other at 64, zero padding, the float 1.0 at 140, 156 and 172.
+Bytes ConsFixRecord(const std::string& first, const std::string& alias);
+
 bool WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);
 
