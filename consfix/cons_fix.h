@@ -16,7 +16,7 @@ namespace cons_fix {
 inline constexpr size_t kFirstAliasField = 64;  // offset 0
 inline constexpr size_t kAliasField = 76;       // offset 64
 inline constexpr size_t kMatrixOffset = kFirstAliasField + kAliasField;
-inline constexpr size_t kMatrixSize = 9 * 4;  // floats, row by row
+inline constexpr size_t kMatrixSize = size_t{9} * 4;  // floats, row by row
 inline constexpr size_t kRecordSize = kMatrixOffset + kMatrixSize;
 static_assert(kRecordSize == 176);
 }  // namespace cons_fix

@@ -30,11 +30,11 @@ struct JobProblem {
   bool ok() const { return error == JobError::kNone; }
 };
 
-// Reads the whole job from `text` into `job` and checks it, stopping at the
+// Reads the whole job from `stream` into `job` and checks it, stopping at the
 // first problem in the order the file is read. Whitespace is 0x09 to 0x0D
 // and 0x20; a byte 0x1A ends the text; a zero byte ends a name. Memory
 // stays bounded whatever the length of the text.
-JobProblem ReadJob(std::istream& text, Job& job);
+JobProblem ReadJob(std::istream& stream, Job& job);
 
 }  // namespace blkmerge
 

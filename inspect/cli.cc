@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/job_reader.h"
 #include "driver/messages.h"
@@ -32,7 +33,7 @@ struct Options {
 // Returns nothing for a command line that does not fit the usage.
 std::optional<Options> Parse(int argc, const char* const* argv) {
   Options options;
-  int positional = 0;
+  std::vector<std::string> files;
   bool only_files = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -44,18 +45,14 @@ std::optional<Options> Parse(int argc, const char* const* argv) {
       if (options.job || i + 1 == argc) return std::nullopt;
       options.job = argv[++i];
     } else if (!only_files && arg.size() > 1 && arg.front() == '-') {
-      return std::nullopt;
-    } else if (positional == 0) {
-      options.merged = arg;
-      ++positional;
-    } else if (positional == 1) {
-      options.cons_fix = std::string(arg);
-      ++positional;
+      return std::nullopt;  // an option we do not know
     } else {
-      return std::nullopt;
+      files.emplace_back(arg);
     }
   }
-  if (positional == 0) return std::nullopt;
+  if (files.empty() || files.size() > 2) return std::nullopt;
+  options.merged = files[0];
+  if (files.size() == 2) options.cons_fix = files[1];
   return options;
 }
 

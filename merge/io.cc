@@ -45,7 +45,7 @@ bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
 // Default-initialised: the buffer's pages are only touched once used.
 FileSink::FileSink(int fd) : fd_(fd), buffer_(new uint8_t[kBufferSize]) {}
 
-bool FileSink::WriteOut(std::span<const uint8_t> bytes) {
+bool FileSink::WriteOut(std::span<const uint8_t> bytes) const {
   while (!bytes.empty()) {
     const ssize_t n = write(fd_, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;

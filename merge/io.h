@@ -78,7 +78,7 @@ class FileSink final : public Sink {
   bool Flush() override;
 
  private:
-  bool WriteOut(std::span<const uint8_t> bytes);
+  bool WriteOut(std::span<const uint8_t> bytes) const;
 
   int fd_;
   bool failed_ = false;

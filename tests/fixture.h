@@ -47,8 +47,8 @@ void SetM(Bytes& b, int32_t v);
 bool RewriteReadsInside(const Bytes& input);
 
 // The block that `input` must become, read straight off the format's
-// block table. REQUIRES: every read of the rewrite lies inside `input`.
-Bytes ExpectedBlock(const Bytes& input, std::string_view alias, const Numbers& numbers);
+// block table. REQUIRES: every read of the rewrite lies inside `in`.
+Bytes ExpectedBlock(const Bytes& in, std::string_view alias, const Numbers& nums);
 
 // The whole merged file for these inputs and aliases.
 Bytes ExpectedMerged(const std::vector<Bytes>& inputs, const std::vector<std::string>& aliases,

@@ -44,7 +44,7 @@ std::string MergeShapes(const TempDir& dir, const std::vector<Shape>& shapes) {
 }
 
 std::string LastLine(const std::string& text) {
-  const size_t end = text.size() > 0 && text.back() == '\n' ? text.size() - 1 : text.size();
+  const size_t end = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
   const size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
   return text.substr(start == std::string::npos ? 0 : start + 1,
                      end - (start == std::string::npos ? 0 : start + 1));
