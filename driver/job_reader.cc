@@ -107,7 +107,6 @@ class JobText {
   // text, saturated far beyond the float range.
   static int64_t DecimalExponent(std::string_view text) {
     constexpr int64_t kSaturate = int64_t{1} << 40;
-    int64_t leading = 0;  // position of the first nonzero digit, from the point
     bool found = false;
     int64_t integer_digits = 0;
     bool after_point = false;
@@ -130,7 +129,8 @@ class JobText {
         }
       }
     }
-    leading = integer_digits > 0 ? integer_digits - 1 : -(fraction_zeros + 1);
+    // The power of ten of the first nonzero digit, before the exponent.
+    const int64_t leading = integer_digits > 0 ? integer_digits - 1 : -(fraction_zeros + 1);
     int64_t exponent = 0;
     if (i < text.size()) {
       ++i;

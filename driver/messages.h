@@ -11,6 +11,8 @@ namespace blkmerge::message {
 
 inline constexpr std::string_view kUsage = "usage:       blkmerge input_ini_file";
 inline constexpr std::string_view kSameOutputNames = "Output files cannot have the same name";
+// Stands for the console in "Output file OUT is the same file as ...".
+inline constexpr std::string_view kStandardOutput = "standard output";
 
 std::string CouldNotOpenInput(std::string_view name);
 std::string CouldNotOpenOutput(std::string_view name);

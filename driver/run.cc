@@ -6,12 +6,11 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "consfix/cons_fix.h"
-#include "driver/job_reader.h"
+#include "driver/job_file.h"
 #include "driver/messages.h"
 #include "driver/same_file.h"
 #include "merge/block.h"
@@ -80,8 +79,13 @@ class Descriptor {
   int fd_;
 };
 
-Descriptor CreateOutput(const std::string& name) {
-  return Descriptor(open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+// Creates or truncates `name` and returns its descriptor, or -1.
+int CreateOutput(const std::string& name) {
+  // Non-blocking, so that a named pipe with no reader fails at once rather
+  // than waiting; writes then block as usual.
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 bool IsRegularFile(int fd) {
@@ -89,9 +93,12 @@ bool IsRegularFile(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool IsDirectory(const std::string& name) {
-  struct stat st {};
-  return stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// True when `name` is the regular file open on `fd`.
+bool IsSameFile(const std::string& name, int fd) {
+  struct stat by_name {};
+  struct stat by_fd {};
+  return fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && stat(name.c_str(), &by_name) == 0 &&
+         by_name.st_dev == by_fd.st_dev && by_name.st_ino == by_fd.st_ino;
 }
 
 }  // namespace
@@ -110,22 +117,23 @@ int Run(int argc, const char* const* argv) {
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  {
-    std::ifstream text(job_file, std::ios::binary);
-    if (!text.is_open() || IsDirectory(job_file)) {
-      return fail(message::CouldNotOpenInput(job_file));
-    }
-    const JobProblem problem = ReadJob(text, job);
-    if (!problem.ok()) return fail(message::ForJob(problem, job_file));
-  }
+  const auto problem = ReadJobFile(job_file, job);
+  if (!problem) return fail(message::CouldNotOpenInput(job_file));
+  if (!problem->ok()) return fail(message::ForJob(*problem, job_file));
   if (const auto clash = FindOutputClash(job, job_file)) {
     return fail(clash->other_is_output ? std::string(message::kSameOutputNames)
                                        : message::SameFile(clash->output, clash->other));
   }
+  // Console lines written into an output would corrupt it.
+  for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
+    if (IsSameFile(*output, STDOUT_FILENO)) {
+      return fail(message::SameFile(*output, message::kStandardOutput));
+    }
+  }
 
-  Descriptor merged_fd = CreateOutput(job.merged_name);
+  Descriptor merged_fd(CreateOutput(job.merged_name));
   if (!merged_fd.ok()) return fail(message::CouldNotOpenOutput(job.merged_name));
-  Descriptor cons_fix_fd = CreateOutput(job.cons_fix_name);
+  Descriptor cons_fix_fd(CreateOutput(job.cons_fix_name));
   if (!cons_fix_fd.ok()) return fail(message::CouldNotOpenOutput(job.cons_fix_name));
 
   FileSink merged(merged_fd.get());

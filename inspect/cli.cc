@@ -6,13 +6,12 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "driver/job_reader.h"
+#include "driver/job_file.h"
 #include "driver/messages.h"
 #include "inspect/cons_fix_walk.h"
 #include "inspect/merged_walk.h"
@@ -91,7 +90,8 @@ class InputFile {
   }
   // Returns the message when the file cannot be read.
   std::optional<std::string> Open(const std::string& name) {
-    fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe is refused below, not waited on.
+    fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd_ < 0 || fstat(fd_, &st) != 0) return message::CouldNotOpen(name);
     if (!S_ISREG(st.st_mode)) return message::NotARegularFile(name);
@@ -117,16 +117,14 @@ int Run(int argc, const char* const* argv) {
 
   Job job;
   if (options->job) {
-    std::ifstream text(*options->job, std::ios::binary);
-    struct stat st {};
-    if (!text.is_open() || stat(options->job->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const auto problem = ReadJobFile(*options->job, job);
+    if (!problem) {
       Say(STDERR_FILENO, message::CouldNotOpen(*options->job));
       return kExitFailed;
     }
-    const JobProblem problem = ReadJob(text, job);
-    if (!problem.ok()) {
+    if (!problem->ok()) {
       Say(STDERR_FILENO,
-          message::BadJob(*options->job, blkmerge::message::ForJob(problem, *options->job)));
+          message::BadJob(*options->job, blkmerge::message::ForJob(*problem, *options->job)));
       return kExitFailed;
     }
   }

@@ -33,12 +33,12 @@ class RecordCheck {
   }
 
   // The name in the field at `at`: its bytes up to the first zero, with
-  // only zero bytes after them.
+  // only zero bytes after them. It may be empty: an alias that starts with
+  // a zero byte in the job is the empty name.
   std::string Name(std::span<const uint8_t> record, uint64_t at, uint64_t size) {
     const auto field = record.subspan(static_cast<size_t>(at), static_cast<size_t>(size));
     const auto end = std::find(field.begin(), field.end(), uint8_t{0});
     const auto stray = std::find_if(end, field.end(), [](uint8_t b) { return b != 0; });
-    if (end == field.begin()) Fail(Check::kEmptyName, at);
     if (stray != field.end()) {
       Fail(Check::kNamePadding, at + static_cast<uint64_t>(stray - field.begin()), *stray);
     }

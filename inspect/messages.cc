@@ -10,7 +10,11 @@ namespace {
 std::string Dec(int64_t v) { return std::to_string(v); }
 std::string Dec(uint64_t v) { return std::to_string(v); }
 
-std::string ByteCount(int64_t n) { return Dec(n) + (n == 1 ? " byte" : " bytes"); }
+// "1 block", "2 blocks".
+std::string Count(int64_t n, const std::string& noun) {
+  return Dec(n) + " " + noun + (n == 1 ? "" : "s");
+}
+std::string ByteCount(int64_t n) { return Count(n, "byte"); }
 
 std::string Hex(int64_t v) {
   char text[16];
@@ -124,8 +128,6 @@ std::string What(const Finding& f) {
     case Check::kNamePadding:
       return "byte " + HexByte(f.found) + " after the end of the " +
              (f.at < 64 ? "first" : "second") + " name: the field must be padded with zero bytes";
-    case Check::kEmptyName:
-      return std::string("the ") + (f.at < 64 ? "first" : "second") + " name is empty";
     case Check::kMatrix: {
       const uint64_t i = (f.at - 140) / 4;
       return "matrix entry (" + Dec(i / 3) + ", " + Dec(i % 3) + ") is " + FloatOfBits(f.found) +
@@ -135,8 +137,8 @@ std::string What(const Finding& f) {
       return "first name " + Quote(f.found_name) + " differs from " + Quote(f.expected_name) +
              ", the first name of record 0";
     case Check::kBlockCount:
-      return "the file holds " + Dec(f.found) + " blocks, the job lists " + Dec(f.expected) +
-             " pairs";
+      return "the file holds " + Count(f.found, "block") + ", the job lists " +
+             Count(f.expected, "pair");
     case Check::kAliasHash:
       return "block hash is " + Hex(f.found) + ", expected " + Hex(f.expected) +
              ", the hash of alias " + Quote(f.expected_name);
@@ -144,7 +146,8 @@ std::string What(const Finding& f) {
       return JobNumberName(f.at) + " is " + FloatOfBits(f.found) + ", the job says " +
              FloatOfBits(f.expected);
     case Check::kRecordCount:
-      return "the file holds " + Dec(f.found) + " records, the job's pairs need " + Dec(f.expected);
+      return "the file holds " + Count(f.found, "record") + ", the job's pairs need " +
+             Dec(f.expected);
     case Check::kRecordFirstAlias:
       return "first name is " + Quote(f.found_name) + ", the job's first alias is " +
              Quote(f.expected_name);
@@ -221,7 +224,6 @@ std::string_view CheckName(Check check) {
     case Check::kTrailerZero: return "trailer_zero";
     case Check::kPartialRecord: return "partial_record";
     case Check::kNamePadding: return "name_padding";
-    case Check::kEmptyName: return "empty_name";
     case Check::kMatrix: return "matrix";
     case Check::kFirstNameDiffers: return "first_name_differs";
     case Check::kBlockCount: return "job_block_count";

@@ -6,7 +6,6 @@ FileKind FileOf(Check check) {
   switch (check) {
     case Check::kPartialRecord:
     case Check::kNamePadding:
-    case Check::kEmptyName:
     case Check::kMatrix:
     case Check::kFirstNameDiffers:
     case Check::kRecordCount:

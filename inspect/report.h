@@ -37,7 +37,6 @@ enum class Check {
   // The cons_fix file.
   kPartialRecord,  // found: the bytes after the last whole record
   kNamePadding,    // found: the non-zero byte after a name's end
-  kEmptyName,
   kMatrix,
   kFirstNameDiffers,  // found_name: this record's; expected_name: record 0's
   // Against the job.

@@ -55,6 +55,16 @@ TEST(Outputs, ConsFixFileCannotBeCreated) {
   EXPECT_EQ(dir.Read("out.bin"), Bytes());
 }
 
+TEST(Outputs, NamedPipeWithNoReader) {
+  // Refused at once instead of waiting for a reader that never comes.
+  InputDir dir;
+  ASSERT_EQ(RunIn(dir, "mkfifo pipe").status, 0);
+  const Result r = dir.Run("pipe fix.bin", "a.src first");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open output file pipe\n");
+  EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "pipe"}));
+}
+
 TEST(Outputs, MergedFileCannotBeWritten) {
   InputDir dir;
   const Result r = dir.Run("/dev/full fix.bin", "a.src first b.src second");

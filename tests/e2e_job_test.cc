@@ -52,6 +52,18 @@ TEST(Refused, JobFileIsADirectory) {
   EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "jobs"}));
 }
 
+TEST(Refused, JobFileThatNeverEnds) {
+  // A device is refused rather than read for ever; a pipe is read to its end.
+  JobDir dir("out.bin fix.bin 1 2 3 4");
+  const Result r = Blkmerge(dir, "/dev/zero");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file /dev/zero\n");
+  EXPECT_EQ(dir.Files(), kUntouched);
+  const Result piped = RunIn(dir, "cat job.txt | '" BLKMERGE_BINARY "' /dev/stdin");
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.output, "Produced cons_fix file fix.bin\n");
+}
+
 TEST(Refused, NoOutputNames) {
   for (const char* text : {"", "  \r\n", "out.bin", "out.bin\n\x1A fix.bin"}) {
     JobDir dir(text);
@@ -159,6 +171,19 @@ TEST(SameFile, OutputsUnderTwoSpellings) {
     EXPECT_EQ(r.status, 1) << outputs;
     EXPECT_EQ(r.output, "Output files cannot have the same name\n") << outputs;
     EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "link.bin"})) << outputs;
+  }
+}
+
+TEST(SameFile, OutputIsStandardOutput) {
+  // Console lines would land inside the output: refused before any write.
+  for (const char* output : {"out.bin", "fix.bin"}) {
+    JobDir dir("out.bin fix.bin 1 2 3 4 a.src first b.src second");
+    const Result r = RunIn(dir, "'" BLKMERGE_BINARY "' job.txt > " + std::string(output));
+    EXPECT_EQ(r.status, 1);
+    const std::string message =
+        std::string("Output file ") + output + " is the same file as standard output\n";
+    EXPECT_EQ(dir.Read(output), Bytes(message.begin(), message.end()));
+    EXPECT_FALSE(dir.Exists(output == std::string("out.bin") ? "fix.bin" : "out.bin"));
   }
 }
 

@@ -173,6 +173,18 @@ TEST(Inspect, JsonParsesAndKeepsOddNames) {
   EXPECT_EQ(r.output, "False [('tail_offset', 0, 80, 88)] None\n");
 }
 
+TEST(Inspect, EmptyAliasesPassAgainstTheirJob) {
+  // An alias that starts with a zero byte is the empty name: hash 0, and a
+  // cons_fix field of zero bytes only.
+  TempDir dir;
+  dir.Write("a.src", fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 1}));
+  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4 a.src \0x a.src second a.src \0", 53));
+  ASSERT_EQ(Blkmerge(dir, "job.txt").status, 0);
+  const Result r = Blkinspect(dir, "--job job.txt out.bin fix.bin");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("3 blocks, 2 records: all checks hold"), std::string::npos) << r.output;
+}
+
 TEST(Inspect, UsageAndUnreadableFiles) {
   TempDir dir;
   const std::string usage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
@@ -183,10 +195,13 @@ TEST(Inspect, UsageAndUnreadableFiles) {
   }
   dir.Write("m", Bytes(kMergedHeader.begin(), kMergedHeader.end()));
   dir.Write("bad.job", std::string("only.bin"));
+  ASSERT_EQ(RunIn(dir, "mkfifo pipe").status, 0);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"missing", "blkinspect: could not open missing\n"},
       {"m missing", "blkinspect: could not open missing\n"},
       {"m .", "blkinspect: . is not a regular file\n"},
+      {"pipe", "blkinspect: pipe is not a regular file\n"},
+      {"--job /dev/zero m", "blkinspect: could not open /dev/zero\n"},
       {"--job missing m", "blkinspect: could not open missing\n"},
       {"--job bad.job m",
        "blkinspect: job file bad.job cannot be used: Could not read output file names from input "

@@ -368,20 +368,17 @@ TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
 
 TEST(ConsFixWalk, PaddingNamesAndLength) {
   Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
-  b[10] = 'x';      // after "first"
-  b[176 + 64] = 0;  // the second name of record 1 is empty
-  b[176 + 64 + 1] = 0;
-  b[176 + 64 + 2] = 0;
-  b[176 + 64 + 3] = 0;
-  b[176 + 64 + 4] = 0;
-  b[176] = 'F';  // record 1 names another first alias
+  b[10] = 'x';          // after "first"
+  b[176 + 64 + 2] = 0;  // record 1's second name "third" becomes "th", a stray 'r' behind it
+  b[176] = 'F';         // record 1 names another first alias
   b.resize(b.size() + 5);
   EXPECT_EQ(
       Describe(WalkRecords(b).AllFindings()),
       "record 0 (offset 0), record offset 10 (file offset 10): byte 0x78 after the end of the "
       "first name: "
       "the field must be padded with zero bytes\n"
-      "record 1 (offset 176), record offset 64 (file offset 240): the second name is empty\n"
+      "record 1 (offset 176), record offset 67 (file offset 243): byte 0x72 after the end of the "
+      "second name: the field must be padded with zero bytes\n"
       "record 1 (offset 176), record offset 0 (file offset 176): first name \"First\" differs from "
       "\"first\", the first name of record 0\n"
       "offset 352: the file ends with 5 bytes, not a whole 176-byte record\n");
