@@ -40,8 +40,7 @@ std::optional<JobProblem> ReadJobFile(const std::string& name, Job& job) {
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<JobProblem> problem;
-  if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISCHR(st.st_mode) &&
-      !S_ISBLK(st.st_mode)) {
+  if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
     DescriptorBuf buf(fd);
     std::istream text(&buf);
     problem = ReadJob(text, job);
