@@ -93,14 +93,6 @@ bool IsRegularFile(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// True when `name` is the regular file open on `fd`.
-bool IsSameFile(const std::string& name, int fd) {
-  struct stat by_name {};
-  struct stat by_fd {};
-  return fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && stat(name.c_str(), &by_name) == 0 &&
-         by_name.st_dev == by_fd.st_dev && by_name.st_ino == by_fd.st_ino;
-}
-
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
@@ -126,7 +118,7 @@ int Run(int argc, const char* const* argv) {
   }
   // Console lines written into an output would corrupt it.
   for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
-    if (IsSameFile(*output, STDOUT_FILENO)) {
+    if (IsFileOpenOn(*output, STDOUT_FILENO)) {
       return fail(message::SameFile(*output, message::kStandardOutput));
     }
   }

@@ -78,6 +78,13 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fa.SameAs(fb);
 }
 
+bool IsFileOpenOn(const std::string& name, int fd) {
+  struct stat by_name {};
+  struct stat by_fd {};
+  return fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && stat(name.c_str(), &by_name) == 0 &&
+         by_name.st_dev == by_fd.st_dev && by_name.st_ino == by_fd.st_ino;
+}
+
 std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {
   NamedFile merged(job.merged_name);
   NamedFile cons_fix(job.cons_fix_name);

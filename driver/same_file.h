@@ -13,6 +13,9 @@ namespace blkmerge {
 // both exist (links followed), otherwise the same normalised absolute path.
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when `name` is the regular file open on descriptor `fd`.
+bool IsFileOpenOn(const std::string& name, int fd);
+
 // An output name that reaches a file the run must not overwrite.
 struct OutputClash {
   std::string output;
