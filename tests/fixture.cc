@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "merge/coding.h"
 #include "merge/name_hash.h"
@@ -96,15 +97,20 @@ Bytes ExpectedBlock(const Bytes& in, std::string_view alias, const Numbers& nums
   const uint64_t k16 = k > 0 ? static_cast<uint64_t>(16 * k) : 0;
   const uint32_t h = NameHash(alias);
 
-  Bytes out;
-  auto word = [&out](int64_t v) {
+  // Filled front to back; a short block leaves zeros the tests would see.
+  Bytes out(148 + static_cast<uint64_t>(16 * n) + k16);
+  size_t pos = 0;
+  auto put = [&out, &pos](uint8_t byte) { out.at(pos++) = byte; };
+  auto word = [&put](int64_t v) {
     const auto u = static_cast<uint32_t>(static_cast<uint64_t>(v));
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(u >> (8 * i)));
+    for (int i = 0; i < 4; ++i) put(static_cast<uint8_t>(u >> (8 * i)));
   };
   auto real = [&word](float f) { word(std::bit_cast<uint32_t>(f)); };
-  auto copy = [&out, &in](uint64_t from, uint64_t length) {
-    out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(from),
-               in.begin() + static_cast<std::ptrdiff_t>(from + length));
+  auto copy = [&out, &pos, &in](uint64_t from, uint64_t length) {
+    if (length == 0) return;
+    if (pos + length > out.size() || from + length > in.size()) throw std::out_of_range("copy");
+    std::memcpy(out.data() + pos, in.data() + from, length);
+    pos += length;
   };
   word(h);
   copy(12, 40);
@@ -116,7 +122,7 @@ Bytes ExpectedBlock(const Bytes& in, std::string_view alias, const Numbers& nums
   real(nums.num1);
   copy(84, 1);
   const auto r = static_cast<uint32_t>(static_cast<uint64_t>(p - d - 28));
-  for (int i = 0; i < 3; ++i) out.push_back(static_cast<uint8_t>(r >> (8 * i)));
+  for (int i = 0; i < 3; ++i) put(static_cast<uint8_t>(r >> (8 * i)));
   word(ltail - d);
   copy(92, 12);
   word(ltable - d);
@@ -132,8 +138,9 @@ Bytes ExpectedBlock(const Bytes& in, std::string_view alias, const Numbers& nums
   copy(static_cast<uint64_t>(q) + k16 + 8, 12);
   real(nums.num1);
   word(0x00421337);
-  out.insert(out.end(), {'h', 'p', 'i', 'd'});
+  for (const char c : {'h', 'p', 'i', 'd'}) put(static_cast<uint8_t>(c));
   word(0);
+  if (pos != out.size()) throw std::logic_error("block length");
   return out;
 }
 
