@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the release tree and runs the tool against cat on inputs made by
-# the fixture builder (see merge_bench.cc). Extra arguments go to the
-# runner: --pairs N, --case large|small|grow-8M|grow-256M, --dir DIR.
+# Builds the bench tree (the tool, optimised as in the release tree, beside
+# the benchmarks) and runs the tool against cat on inputs made by the fixture
+# builder (see merge_bench.cc). Extra arguments go to the runner: --pairs N,
+# --case large|small|grow-8M|grow-256M, --dir DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The build's output is shown only when it fails.
-if ! log=$(cmake --workflow --preset release 2>&1); then
+if ! log=$(cmake --workflow --preset bench 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1
 fi
-exec build/release/bench/merge_bench build/release/blkmerge "$@"
+exec build/bench/bench/merge_bench build/bench/blkmerge "$@"

@@ -217,16 +217,17 @@ TEST(Inspect, UsageAndUnreadableFiles) {
   EXPECT_EQ(r.output, "0 blocks: all checks hold\n");
 }
 
-TEST(Install, PutsBothToolsAndPagesUnderThePrefix) {
+TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
   TempDir dir;
   const Result r = RunIn(dir, std::string("'") + CMAKE_COMMAND + "' --install '" + BUILD_DIR +
                                   "' --prefix '" + dir.path() +
                                   "/prefix' >/dev/null 2>&1 && cd prefix && "
                                   "find . -type f | sort && bin/blkinspect 2>&1; echo $?");
-  EXPECT_EQ(r.output,
-            "./bin/blkinspect\n./bin/blkmerge\n./share/man/man1/blkinspect.1\n./share/man/man1/"
-            "blkmerge.1\n"
-            "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n2\n");
+  EXPECT_EQ(
+      r.output,
+      "./bin/blkinspect\n./bin/blkmerge\n./share/doc/blkmerge/README.md\n"
+      "./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n./share/man/man5/blkmerge.5\n"
+      "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n2\n");
 }
 
 }  // namespace
