@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -199,6 +200,20 @@ TEST(ReadJob, NumbersBeyondTheFloatRange) {
   }
 }
 
+std::string Cat(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) text += part;
+  return text;
+}
+
+// The bits of the fourth number when it is written as `parts`.
+uint32_t Num4Bits(std::initializer_list<std::string_view> parts) {
+  Job job;
+  const std::string text = Cat(parts);
+  EXPECT_TRUE(ReadNum4(text, job).ok()) << text;
+  return Bits(job.numbers.num4);
+}
+
 // `digits` (with a point) less one in its last nonzero digit, so that any
 // digits after it keep it below what it was.
 std::string LastDigitLess(std::string digits) {
@@ -242,15 +257,12 @@ TEST(ReadJob, MidpointsAtTheEdgesOfTheRange) {
     const std::string lower = LastDigitLess(digits);
     for (const size_t tail : {size_t{0}, size_t{1}, size_t{200}, size_t{10'000}}) {
       SCOPED_TRACE(c.midpoint.substr(0, 12) + " tail " + std::to_string(tail));
-      Job job;
-      ASSERT_TRUE(ReadNum4(lower + std::string(tail, '9') + exponent, job).ok());
-      EXPECT_EQ(Bits(job.numbers.num4), c.below);
-      ASSERT_TRUE(ReadNum4(digits + std::string(tail, '0') + exponent, job).ok());
-      EXPECT_EQ(Bits(job.numbers.num4), c.tie);
-      ASSERT_TRUE(ReadNum4(digits + std::string(tail, '0') + "1" + exponent, job).ok());
-      EXPECT_EQ(Bits(job.numbers.num4), c.above);
-      ASSERT_TRUE(ReadNum4("-" + digits + std::string(tail, '0') + "1" + exponent, job).ok());
-      EXPECT_EQ(Bits(job.numbers.num4), c.above | 0x80000000u);
+      const std::string nines(tail, '9');
+      const std::string zeros(tail, '0');
+      EXPECT_EQ(Num4Bits({lower, nines, exponent}), c.below);
+      EXPECT_EQ(Num4Bits({digits, zeros, exponent}), c.tie);
+      EXPECT_EQ(Num4Bits({digits, zeros, "1", exponent}), c.above);
+      EXPECT_EQ(Num4Bits({"-", digits, zeros, "1", exponent}), c.above | 0x80000000u);
     }
   }
   Job job;
@@ -302,10 +314,10 @@ TEST(ReadJob, RandomMidpointsRoundExactly) {
       uint32_t bits;
     };
     for (const Variant& v : {
-             Variant{sign + digits + tail + exponent,
+             Variant{Cat({sign, digits, tail, exponent}),
                      (low_bits % 2 == 0 ? low_bits : low_bits + 1)},
-             {sign + digits + tail + "1" + exponent, low_bits + 1},
-             {sign + lower + std::string(tail.size(), '9') + exponent, low_bits},
+             {Cat({sign, digits, tail, "1", exponent}), low_bits + 1},
+             {Cat({sign, lower, std::string(tail.size(), '9'), exponent}), low_bits},
          }) {
       Job job;
       ASSERT_TRUE(ReadNum4(v.text, job).ok()) << v.text;
@@ -368,7 +380,7 @@ TEST(ReadJob, LongNumberTexts) {
            {"1" + zeros + "e-5000", Bits(1.0F)},
            {"0." + zeros + "15e5001", Bits(1.5F)},
            {"-0." + zeros + "25E+5001", Bits(-2.5F)},
-           {zeros + "12." + zeros, Bits(12.0F)},
+           {Cat({zeros, "12.", zeros}), Bits(12.0F)},
            {"1e" + zeros + "1", Bits(10.0F)},
            {"1e-" + zeros + "38", Bits(1e-38F)},
            {"7" + zeros, Bits(std::numeric_limits<float>::infinity())},
