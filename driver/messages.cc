@@ -1,13 +1,30 @@
 #include "driver/messages.h"
 
+#include <cstdio>
+#include <string>
+
 namespace blkmerge::message {
 namespace {
 
-std::string Cat(std::string_view a, std::string_view b, std::string_view c = {},
-                std::string_view d = {}) {
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
   std::string s;
-  s.reserve(a.size() + b.size() + c.size() + d.size());
-  return s.append(a).append(b).append(c).append(d);
+  s.reserve((std::string_view(parts).size() + ...));
+  (s.append(std::string_view(parts)), ...);
+  return s;
+}
+
+std::string Dec(uint64_t n) { return std::to_string(n); }
+
+// "the merged file name", "the alias of pair 3".
+std::string Describe(job::Role role, size_t pair = 0) {
+  switch (role) {
+    case job::Role::kMergedName: return "the merged file name";
+    case job::Role::kConsFixName: return "the cons_fix file name";
+    case job::Role::kInputName: return "the input name of pair " + Dec(pair);
+    case job::Role::kAlias: return "the alias of pair " + Dec(pair);
+  }
+  return {};
 }
 
 }  // namespace
@@ -51,5 +68,75 @@ std::string ForJob(const JobProblem& problem, std::string_view job_file) {
   }
   return {};
 }
+
+std::string JobDiagnostic(const JobProblem& problem, std::string_view job_file) {
+  return Cat("blkmerge: ", job_file, ":", Dec(problem.where.line), ":", Dec(problem.where.column),
+             ": ", problem.detail);
+}
+
+std::string Quote(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20 || b == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", b);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+namespace job {
+
+std::string Token(std::string_view start, uint64_t length) {
+  return Cat(Quote(start), length > start.size() ? "..." : "");
+}
+
+std::string EndOfText(bool at_text_end_byte) {
+  return at_text_end_byte ? "the byte 0x1A that ends the text" : "the end of the file";
+}
+
+std::string NoOutputName(Role role, std::string_view found) {
+  return Cat("expected ", Describe(role), ", found ", found);
+}
+
+std::string SameOutputNames(std::string_view name) {
+  return Cat(Describe(Role::kConsFixName), " ", Quote(name), " is also ",
+             Describe(Role::kMergedName));
+}
+
+std::string NotANumber(size_t number, std::string_view found, std::string_view before) {
+  std::string detail = Cat("num", Dec(number), ": expected a number, found ", found);
+  if (!before.empty()) detail += Cat(" (num", Dec(number - 1), " took ", before, ")");
+  return detail;
+}
+
+std::string NameTooLong(Role role, size_t pair, std::string_view start, uint64_t length) {
+  return Cat(Describe(role, pair), " ", Token(start, length), " is ", Dec(length),
+             " bytes long, over the limit of ", Dec(kMaxNameLength));
+}
+
+std::string InputIsOutput(size_t pair, std::string_view input, Role output) {
+  return Cat(Describe(Role::kInputName, pair), " ", Quote(input), " is ", Describe(output));
+}
+
+std::string TooManyPairs(size_t pair, const Pair& names) {
+  return Cat("pair ", Dec(pair), " (", Quote(names.input), " ", Quote(names.alias),
+             ") is over the limit of ", Dec(kMaxPairs), " pairs");
+}
+
+std::string AliasTooLong(size_t pair, std::string_view alias, size_t field) {
+  return Cat(Describe(Role::kAlias, pair), " ", Quote(alias), " is ", Dec(alias.size()),
+             " bytes long, its cons_fix field holds ", Dec(field));
+}
+
+}  // namespace job
 
 }  // namespace blkmerge::message

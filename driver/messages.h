@@ -2,9 +2,12 @@
 #ifndef BLKMERGE_DRIVER_MESSAGES_H_
 #define BLKMERGE_DRIVER_MESSAGES_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "driver/job.h"
 #include "driver/job_reader.h"
 
 namespace blkmerge::message {
@@ -25,6 +28,46 @@ std::string Produced(std::string_view cons_fix_name);
 // The message for a job that failed its checks; `job_file` as given on the
 // command line. REQUIRES: !problem.ok().
 std::string ForJob(const JobProblem& problem, std::string_view job_file);
+
+// Standard error carries one more line for a person where the standard
+// output line cannot say enough; scripts read standard output only.
+
+// "blkmerge: JOB:LINE:COLUMN: " and the problem's detail. One line: the
+// detail quotes every control byte. REQUIRES: !problem.ok().
+std::string JobDiagnostic(const JobProblem& problem, std::string_view job_file);
+
+// A text between double quotes; backslash, the quote, control bytes and
+// 0x7F are written as \\, \", \xNN, other bytes as they are.
+std::string Quote(std::string_view text);
+
+// The details of job problems, built by the reader where it finds them.
+namespace job {
+
+// How many bytes of a long token a detail shows.
+inline constexpr size_t kShownBytes = 40;
+
+// A name of the job; the names of a pair also give the pair's number,
+// counted from 1.
+enum class Role { kMergedName, kConsFixName, kInputName, kAlias };
+
+// A token of `length` bytes shown by its first bytes `start`: quoted, with
+// "..." after it when the token is longer.
+std::string Token(std::string_view start, uint64_t length);
+// The end of the text: a byte 0x1A, or the end of the file.
+std::string EndOfText(bool at_text_end_byte);
+
+std::string NoOutputName(Role role, std::string_view found);
+std::string SameOutputNames(std::string_view name);
+// Number `number` (1 to 4) was expected where `found` stands. `before` is
+// the part of that token the number before took, empty when it starts a
+// token.
+std::string NotANumber(size_t number, std::string_view found, std::string_view before);
+std::string NameTooLong(Role role, size_t pair, std::string_view start, uint64_t length);
+std::string InputIsOutput(size_t pair, std::string_view input, Role output);
+std::string TooManyPairs(size_t pair, const Pair& names);
+std::string AliasTooLong(size_t pair, std::string_view alias, size_t field);
+
+}  // namespace job
 
 }  // namespace blkmerge::message
 

@@ -19,6 +19,20 @@
 namespace blkmerge {
 namespace {
 
+// Writes `text` and a line end to `fd`; false when it cannot.
+bool WriteLine(int fd, std::string_view text) {
+  std::string line(text);
+  line.push_back('\n');
+  std::string_view rest = line;
+  while (!rest.empty()) {
+    const ssize_t n = write(fd, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    rest.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
 // Standard output, one flushed line per message. Remembers whether every
 // line got out, so that a run nobody could hear never claims success.
 class Console {
@@ -39,16 +53,12 @@ class Console {
   }
 
   void Say(std::string_view message) {
-    std::string line(message);
-    line.push_back('\n');
-    std::string_view rest = line;
-    while (ok_ && !rest.empty()) {
-      const ssize_t n = write(STDOUT_FILENO, rest.data(), rest.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok_ = false;
-      if (n > 0) rest.remove_prefix(static_cast<size_t>(n));
-    }
+    if (ok_) ok_ = WriteLine(STDOUT_FILENO, message);
   }
+
+  // A line for a person on standard error. Nothing reads it but people, so
+  // a run that cannot write it goes on as it would.
+  void Explain(std::string_view detail) const { WriteLine(STDERR_FILENO, detail); }
 
   // The status to exit with: `status`, unless a line could not be printed.
   int Exit(int status) const { return ok_ || status != kExitSuccess ? status : kExitFailure; }
@@ -97,8 +107,11 @@ bool IsRegularFile(int fd) {
 
 int Run(int argc, const char* const* argv) {
   Console console;
-  auto fail = [&console](std::string_view message) {
+  // The message on standard output; a detail, where there is one, on
+  // standard error.
+  auto fail = [&console](std::string_view message, std::string_view detail = {}) {
     console.Say(message);
+    if (!detail.empty()) console.Explain(detail);
     return console.Exit(kExitFailure);
   };
   if (argc != 2) {
@@ -111,7 +124,9 @@ int Run(int argc, const char* const* argv) {
   Job job;
   const auto problem = ReadJobFile(job_file, job);
   if (!problem) return fail(message::CouldNotOpenInput(job_file));
-  if (!problem->ok()) return fail(message::ForJob(*problem, job_file));
+  if (!problem->ok()) {
+    return fail(message::ForJob(*problem, job_file), message::JobDiagnostic(*problem, job_file));
+  }
   if (const auto clash = FindOutputClash(job, job_file)) {
     return fail(clash->other_is_output ? std::string(message::kSameOutputNames)
                                        : message::SameFile(clash->output, clash->other));

@@ -1,5 +1,6 @@
 // Any bytes as a job file give either a job within the limits, which reads
-// back the same when written out again, or one of the defined problems.
+// back the same when written out again, or one of the defined problems with
+// its place and a one-line detail.
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -39,6 +40,12 @@ void CheckProblem(const JobProblem& problem) {
     case JobError::kNone: FUZZ_CHECK(false);
   }
   FUZZ_CHECK(!message::ForJob(problem, "job.txt").empty());
+  // The standard-error line says where, and stays one line whatever the
+  // text held.
+  FUZZ_CHECK(problem.where.line >= 1 && problem.where.column >= 1);
+  FUZZ_CHECK(!problem.detail.empty());
+  const std::string line = message::JobDiagnostic(problem, "job.txt");
+  FUZZ_CHECK(std::ranges::none_of(line, [](char c) { return c == '\n' || c == '\r'; }));
 }
 
 void CheckLimits(const Job& job) {

@@ -26,6 +26,10 @@ std::vector<std::string> JobTexts() {
       "out.bin fix.bin 1 2 3 4 " + std::string(100, 'n') + " x",
       front + "a.src " + std::string(65, 'f') + "\nb.src " + std::string(77, 's'),
       "out.bin fix.bin 0." + std::string(1200, '0') + "1 1e-46 3.4028235e38 -0",
+      "out.bin fix.bin 1.000000059604644775390625" + std::string(300, '0') + "1 2e" +
+          std::string(40, '9') + " 3 4",
+      "out.bin fix.bin 1 2O 3 4",
+      "out.bin fix.bin 1 2 " + std::string(200, '1') + ".x 4",
       many,
       "out.bin",
       "",

@@ -1,5 +1,6 @@
-// Jobs the tool refuses before it creates anything: the message, exit
-// status 1, and no file touched.
+// Jobs the tool refuses before it creates anything: the message, the line
+// on standard error that says where and why, exit status 1, and no file
+// touched.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -62,15 +63,31 @@ TEST(Refused, JobFileThatNeverEnds) {
   const Result piped = RunIn(dir, "cat job.txt | '" BLKMERGE_BINARY "' /dev/stdin");
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.output, "Produced cons_fix file fix.bin\n");
+  EXPECT_EQ(piped.error, "");
 }
 
+// Each refusal also says on standard error where in the job file the
+// problem is and what was found there.
+struct Refusal {
+  std::string text;   // of the job file
+  std::string error;  // the standard-error line, after "blkmerge: job.txt:"
+};
+
 TEST(Refused, NoOutputNames) {
-  for (const char* text : {"", "  \r\n", "out.bin", "out.bin\n\x1A fix.bin"}) {
-    JobDir dir(text);
+  const std::string end = "expected the merged file name, found the end of the file\n";
+  for (const Refusal& c : {
+           Refusal{"", "1:1: " + end},
+           {"  \r\n", "2:1: " + end},
+           {"out.bin", "1:8: expected the cons_fix file name, found the end of the file\n"},
+           {"out.bin\n\x1A fix.bin",
+            "2:1: expected the cons_fix file name, found the byte 0x1A that ends the text\n"},
+       }) {
+    JobDir dir(c.text);
     const Result r = dir.Run();
-    EXPECT_EQ(r.status, 1) << text;
-    EXPECT_EQ(r.output, "Could not read output file names from input file job.txt\n") << text;
-    EXPECT_EQ(dir.Files(), kUntouched) << text;
+    EXPECT_EQ(r.status, 1) << c.text;
+    EXPECT_EQ(r.output, "Could not read output file names from input file job.txt\n") << c.text;
+    EXPECT_EQ(r.error, "blkmerge: job.txt:" + c.error) << c.text;
+    EXPECT_EQ(dir.Files(), kUntouched) << c.text;
   }
 }
 
@@ -79,44 +96,75 @@ TEST(Refused, SameOutputNames) {
   const Result r = dir.Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Output files cannot have the same name\n");
+  EXPECT_EQ(r.error,
+            "blkmerge: job.txt:1:9: the cons_fix file name \"out.bin\" is also the merged file "
+            "name\n");
   EXPECT_EQ(dir.Files(), kUntouched);
 }
 
 TEST(Refused, NumbersMissingOrMalformed) {
-  for (const char* numbers : {"1 2 3", "1 2 3\n", "1 2 3 -", "1 2 3 - a.src first", ". 2 3 4",
-                              "1ex 2 3 4", "1 5.e 3 4", "1 2 inf 4", "nan 2 3 4", "1 2 3 +"}) {
-    JobDir dir(std::string("out.bin fix.bin ") + numbers);
+  // The numbers start at column 17.
+  for (const Refusal& c : {
+           Refusal{"1 2 3", "1:22: num4: expected a number, found the end of the file"},
+           {"1 2 3\n", "2:1: num4: expected a number, found the end of the file"},
+           {"1 2 3 -", "1:23: num4: expected a number, found \"-\""},
+           {"1 2 3 - a.src first", "1:23: num4: expected a number, found \"-\""},
+           {". 2 3 4", "1:17: num1: expected a number, found \".\""},
+           {"1ex 2 3 4", "1:17: num1: expected a number, found \"1ex\""},
+           {"1 5.e 3 4", "1:19: num2: expected a number, found \"5.e\""},
+           {"1 2 inf 4", "1:21: num3: expected a number, found \"inf\""},
+           {"nan 2 3 4", "1:17: num1: expected a number, found \"nan\""},
+           {"1 2 3 +", "1:23: num4: expected a number, found \"+\""},
+           {"1 2O 3 4", "1:19: num3: expected a number, found \"2O\" (num2 took \"2\")"},
+       }) {
+    JobDir dir("out.bin fix.bin " + c.text);
     const Result r = dir.Run();
-    EXPECT_EQ(r.status, 1) << numbers;
-    EXPECT_EQ(r.output, "Could not read four numbers from input file job.txt\n") << numbers;
-    EXPECT_EQ(dir.Files(), kUntouched) << numbers;
+    EXPECT_EQ(r.status, 1) << c.text;
+    EXPECT_EQ(r.output, "Could not read four numbers from input file job.txt\n") << c.text;
+    EXPECT_EQ(r.error, "blkmerge: job.txt:" + c.error + "\n") << c.text;
+    EXPECT_EQ(dir.Files(), kUntouched) << c.text;
   }
 }
 
 TEST(Refused, NameTooLong) {
   const std::string n100(100, 'n');
-  for (const std::string& text :
-       {n100 + " fix.bin 1 2 3 4", "out.bin " + n100 + " 1 2 3 4",
-        "out.bin fix.bin 1 2 3 4 a.src first " + n100 + " x",
-        "out.bin fix.bin 1 2 3 4 a.src " + n100, "out.bin fix.bin 1 2 3 4 a.src first " + n100}) {
-    JobDir dir(text);
+  // The name's first 40 bytes, its length and the limit.
+  const std::string name =
+      " \"" + std::string(40, 'n') + "\"... is 100 bytes long, over the limit of 99";
+  for (const Refusal& c : {
+           Refusal{n100 + " fix.bin 1 2 3 4", "1:1: the merged file name" + name},
+           {"out.bin " + n100 + " 1 2 3 4", "1:9: the cons_fix file name" + name},
+           {"out.bin fix.bin 1 2 3 4 a.src first " + n100 + " x",
+            "1:37: the input name of pair 2" + name},
+           {"out.bin fix.bin 1 2 3 4 a.src " + n100, "1:31: the alias of pair 1" + name},
+           {"out.bin fix.bin 1 2 3 4 a.src first " + n100, "1:37: the input name of pair 2" + name},
+       }) {
+    JobDir dir(c.text);
     const Result r = dir.Run();
-    EXPECT_EQ(r.status, 1) << text;
-    EXPECT_EQ(r.output, "Name longer than 99 characters in input file job.txt\n") << text;
-    EXPECT_EQ(dir.Files(), kUntouched) << text;
+    EXPECT_EQ(r.status, 1) << c.text;
+    EXPECT_EQ(r.output, "Name longer than 99 characters in input file job.txt\n") << c.text;
+    EXPECT_EQ(r.error, "blkmerge: job.txt:" + c.error + "\n") << c.text;
+    EXPECT_EQ(dir.Files(), kUntouched) << c.text;
   }
 }
 
 TEST(Refused, InputNamedLikeAnOutput) {
   // However late in the list, and for a lone name at the end too.
-  for (const std::string tail :
-       {"a.src x b.src y out.bin z", "a.src x fix.bin y b.src z", "a.src x b.src y out.bin"}) {
-    JobDir dir("out.bin fix.bin 1 2 3 4 " + tail);
-    const std::string input = tail.find("fix.bin") != std::string::npos ? "fix.bin" : "out.bin";
+  for (const Refusal& c : {
+           Refusal{"a.src x b.src y out.bin z",
+                   "1:41: the input name of pair 3 \"out.bin\" is the merged file name"},
+           {"a.src x fix.bin y b.src z",
+            "1:33: the input name of pair 2 \"fix.bin\" is the cons_fix file name"},
+           {"a.src x b.src y out.bin",
+            "1:41: the input name of pair 3 \"out.bin\" is the merged file name"},
+       }) {
+    JobDir dir("out.bin fix.bin 1 2 3 4 " + c.text);
+    const std::string input = c.text.find("fix.bin") != std::string::npos ? "fix.bin" : "out.bin";
     const Result r = dir.Run();
-    EXPECT_EQ(r.status, 1) << tail;
-    EXPECT_EQ(r.output, "input file " + input + " cannot have name of output file\n") << tail;
-    EXPECT_EQ(dir.Files(), kUntouched) << tail;
+    EXPECT_EQ(r.status, 1) << c.text;
+    EXPECT_EQ(r.output, "input file " + input + " cannot have name of output file\n") << c.text;
+    EXPECT_EQ(r.error, "blkmerge: job.txt:" + c.error + "\n") << c.text;
+    EXPECT_EQ(dir.Files(), kUntouched) << c.text;
   }
 }
 
@@ -125,6 +173,8 @@ TEST(Refused, EarlierProblemIsTheOneReported) {
   const Result r = dir.Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Name longer than 99 characters in input file job.txt\n");
+  EXPECT_EQ(r.error, "blkmerge: job.txt:1:31: the alias of pair 1 \"" + std::string(40, 'x') +
+                         "\"... is 100 bytes long, over the limit of 99\n");
   EXPECT_EQ(dir.Files(), kUntouched);
 }
 
@@ -136,26 +186,41 @@ TEST(Refused, MoreThanOneHundredPairs) {
     JobDir dir(text + "a.src");
     const Result r = dir.Run();
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.error, "");
     EXPECT_EQ(dir.Read("fix.bin").size(), 99u * 176u);
   }
   JobDir dir(text + "b.src al100\n");
   const Result r = dir.Run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "More than 100 input files in input file job.txt\n");
+  EXPECT_EQ(r.error,
+            "blkmerge: job.txt:102:1: pair 101 (\"b.src\" \"al100\") is over the limit of 100 "
+            "pairs\n");
   EXPECT_EQ(dir.Files(), kUntouched);
 }
 
 TEST(Refused, AliasTooLongForConsFix) {
   const std::string a65(65, 'f');
   const std::string b77(77, 's');
-  for (const auto& [text, alias] : std::vector<std::pair<std::string, std::string>>{
-           {"a.src " + a65 + " b.src second", a65},
-           {"a.src first b.src second a.src " + b77 + " b.src " + std::string(90, 'z'), b77}}) {
-    JobDir dir("out.bin fix.bin 1 2 3 4 " + text);
+  struct Case {
+    std::string text;
+    std::string alias;
+    std::string error;
+  };
+  for (const Case& c : {
+           Case{"a.src " + a65 + " b.src second", a65,
+                "1:31: the alias of pair 1 \"" + a65 +
+                    "\" is 65 bytes long, its cons_fix field holds 64"},
+           {"a.src first b.src second a.src " + b77 + " b.src " + std::string(90, 'z'), b77,
+            "1:56: the alias of pair 3 \"" + b77 +
+                "\" is 77 bytes long, its cons_fix field holds 76"},
+       }) {
+    JobDir dir("out.bin fix.bin 1 2 3 4 " + c.text);
     const Result r = dir.Run();
-    EXPECT_EQ(r.status, 1) << text;
-    EXPECT_EQ(r.output, "Alias " + alias + " is too long for the cons_fix file\n") << text;
-    EXPECT_EQ(dir.Files(), kUntouched) << text;
+    EXPECT_EQ(r.status, 1) << c.text;
+    EXPECT_EQ(r.output, "Alias " + c.alias + " is too long for the cons_fix file\n") << c.text;
+    EXPECT_EQ(r.error, "blkmerge: job.txt:" + c.error + "\n") << c.text;
+    EXPECT_EQ(dir.Files(), kUntouched) << c.text;
   }
 }
 

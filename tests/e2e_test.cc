@@ -32,6 +32,7 @@ TEST(Run, ThreeInputsOneRepeated) {
             "out.bin fix.bin\r\n0.5 10 20 30\r\na.src first\nb.src second\na.src Third\n");
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output,
             "Processed a.src as first\n"
             "Processed b.src as second\n"
@@ -48,6 +49,7 @@ TEST(Run, ZeroPairsGiveHeaderOnlyAndEmptyConsFix) {
   dir.Write("job.txt", "out.bin fix.bin 0.5 10 20 30\n");
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output, "Produced cons_fix file fix.bin\n");
   EXPECT_EQ(dir.Read("out.bin"), Bytes({'v', 'e', 'r', 's', 0x00, 0x00, 0x00, 0x40}));
   EXPECT_TRUE(dir.Exists("fix.bin"));
@@ -62,6 +64,7 @@ TEST(Run, OnePairAndALoneInputNameGiveNoRecord) {
   dir.Write("job.txt", "out.bin fix.bin 0.5 10 20 30 a.src only missing.src");
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output, "Processed a.src as only\nProduced cons_fix file fix.bin\n");
   EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({a}, {"only"}, kNumbers));
   EXPECT_EQ(dir.Read("fix.bin"), Bytes());
@@ -78,6 +81,7 @@ TEST(Run, AliasesThatFillTheirConsFixFields) {
             "out.bin fix.bin 0.5 10 20 30 a.src " + first + " a.src " + second + " a.src " + third);
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output, "Processed a.src as " + first + "\nProcessed a.src as " + second +
                           "\nProcessed a.src as t\nProduced cons_fix file fix.bin\n");
   EXPECT_EQ(dir.Read("out.bin"),
@@ -104,6 +108,7 @@ TEST(Run, NamesOfNinetyNineBytes) {
   dir.Write("job.txt", merged + " " + cons_fix + " 0.5 10 20 30 " + input + " " + alias);
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output,
             "Processed " + input + " as " + alias + "\nProduced cons_fix file " + cons_fix + "\n");
   EXPECT_EQ(dir.Read(merged), fixture::ExpectedMerged({in}, {alias}, kNumbers));
@@ -118,9 +123,24 @@ TEST(Run, NumberTextStoppedByALetter) {
   dir.Write("job.txt", "out.bin fix.bin -.5 1e1 +2E1 12abc first");
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output, "Processed abc as first\nProduced cons_fix file fix.bin\n");
   EXPECT_EQ(dir.Read("out.bin"),
             fixture::ExpectedMerged({in}, {"first"}, Numbers{-0.5F, 10.0F, 20.0F, 12.0F}));
+}
+
+TEST(Run, NumberTextsOfAnyLength) {
+  TempDir dir;
+  const Bytes in = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 6});
+  dir.Write("a.src", in);
+  const std::string zeros(10'000, '0');
+  dir.Write("job.txt", "out.bin fix.bin 0.5" + zeros + " " + zeros + "10." + zeros + " 2" + zeros +
+                           "e-" + zeros + "9999 0.3e" + zeros + "2 a.src first");
+  const Result r = Blkmerge(dir, "job.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.output, "Processed a.src as first\nProduced cons_fix file fix.bin\n");
+  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({in}, {"first"}, kNumbers));
 }
 
 TEST(Run, UsageLine) {
@@ -141,6 +161,7 @@ TEST(Example, RunsAsDocumented) {
   }
   const Result r = Blkmerge(dir, "example.job");
   EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.error, "");
   EXPECT_EQ(r.output,
             "Processed one.src as first\n"
             "Processed two.src as second\n"

@@ -49,7 +49,10 @@ std::vector<std::string> TempDir::Files() const {
 }
 
 Result RunIn(const TempDir& dir, const std::string& command) {
-  const std::string line = "cd '" + dir.path() + "' && " + command;
+  // Standard error goes to a file beside the directory, not in it, so that
+  // the directory holds only what the command made.
+  const std::string error_file = dir.path() + ".stderr";
+  const std::string line = "{ cd '" + dir.path() + "' && " + command + "; } 2>'" + error_file + "'";
   FILE* pipe = popen(line.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("popen failed");
   Result result;
@@ -59,6 +62,9 @@ Result RunIn(const TempDir& dir, const std::string& command) {
     result.output.append(buffer.data(), n);
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const fixture::Bytes error = fixture::ReadFile(error_file);
+  result.error.assign(error.begin(), error.end());
+  std::filesystem::remove(error_file);
   return result;
 }
 

@@ -12,6 +12,7 @@ namespace blkmerge::e2e {
 struct Result {
   int status = -1;     // exit status, or -1 when the tool did not exit normally
   std::string output;  // standard output
+  std::string error;   // standard error
 };
 
 // A fresh directory, removed with everything in it when the object goes.
@@ -35,7 +36,8 @@ class TempDir {
   std::string path_;
 };
 
-// Runs `command` (a shell command line) in `dir` and captures its output.
+// Runs `command` (a shell command line) in `dir` and captures its standard
+// output and standard error.
 Result RunIn(const TempDir& dir, const std::string& command);
 
 // Runs the built tool in `dir` with the given argument words (shell-quoted
