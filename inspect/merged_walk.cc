@@ -22,7 +22,7 @@ constexpr uint64_t kTrailerNum1At = 20;
 constexpr uint64_t kTrailerMarkerAt = 24;
 constexpr uint64_t kTrailerTagAt = 28;
 constexpr uint64_t kTrailerZeroAt = 32;
-constexpr uint64_t kEndSize = block::kTailSize + block::kTrailerSize;  // from the tail on
+constexpr uint64_t kEndSize = block::kEndSize;  // from the tail on
 static_assert(kEndSize == 36);
 static_assert(kTrailerZeroAt + 4 == kEndSize);
 constexpr uint32_t kTag = 0x64697068;  // "hpid" read as a little-endian word
@@ -86,7 +86,7 @@ bool BlockWalk::TrailerAt(int64_t tail) {
   std::array<uint8_t, 8> words;
   if (!Read(static_cast<uint64_t>(tail) + kTrailerMarkerAt, words))
     return read_failed_ = true, false;
-  return LoadLE32(words.data()) == kTrailerMarker || LoadLE32(words.data() + 4) == kTag;
+  return LoadLE32(words.data()) == block::kMarker || LoadLE32(words.data() + 4) == kTag;
 }
 
 std::optional<int64_t> BlockWalk::FindTail() {
@@ -169,10 +169,9 @@ bool BlockWalk::CheckEntries(uint64_t start, uint64_t count, uint32_t hash) {
 
 std::optional<Finding> BlockWalk::Run() {
   if (!Read(0, front_)) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(front_.size()));
-  report_.numbers = {LoadLEFloat(front_.data() + kNum1),
-                     LoadLEFloat(front_.data() + block::kNumbers),
-                     LoadLEFloat(front_.data() + block::kNumbers + 4),
-                     LoadLEFloat(front_.data() + block::kNumbers + 8)};
+  report_.numbers = {LoadLEFloat(front_.data() + kNum1), LoadLEFloat(front_.data() + block::kNum2),
+                     LoadLEFloat(front_.data() + block::kNum3),
+                     LoadLEFloat(front_.data() + block::kNum4)};
 
   const auto found_tail = FindTail();
   if (read_failed_) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(block::kFrontSize));
@@ -245,8 +244,8 @@ std::optional<Finding> BlockWalk::Run() {
   if (trailer_num1 != FrontU(kNum1))
     Fail(Check::kTrailerNum1, utail + kTrailerNum1At, trailer_num1, FrontU(kNum1));
   const uint32_t marker = LoadLE32(end.data() + kTrailerMarkerAt);
-  if (marker != kTrailerMarker)
-    Fail(Check::kTrailerMarker, utail + kTrailerMarkerAt, marker, kTrailerMarker);
+  if (marker != block::kMarker)
+    Fail(Check::kTrailerMarker, utail + kTrailerMarkerAt, marker, block::kMarker);
   const uint32_t tag = LoadLE32(end.data() + kTrailerTagAt);
   if (tag != kTag) Fail(Check::kTrailerTag, utail + kTrailerTagAt, tag, kTag);
   const int32_t zero = LoadLE32Signed(end.data() + kTrailerZeroAt);
@@ -259,9 +258,9 @@ std::optional<Finding> BlockWalk::Run() {
     }
     const Numbers& job = expected_->numbers;
     const std::array<std::pair<uint64_t, float>, 5> numbers = {{
-        {block::kNumbers, job.num2},
-        {block::kNumbers + 4, job.num3},
-        {block::kNumbers + 8, job.num4},
+        {block::kNum2, job.num2},
+        {block::kNum3, job.num3},
+        {block::kNum4, job.num4},
         {kNum1, job.num1},
         {utail + kTrailerNum1At, job.num1},
     }};
