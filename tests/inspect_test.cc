@@ -415,18 +415,20 @@ TEST(Bounds, ASparseFileGivesAShortReportQuickly) {
 TEST(Bounds, FindingsAreListedUpToTheCaps) {
   // 20 blocks of 40 entries, each with the wrong hash: 16 listed a block
   // until 200 are listed in all.
-  Merged m = MakeMerged(std::vector<Shape>(20, {.n = 0, .m = 0, .k = 40}));
+  constexpr uint64_t kBlocks = 20;
+  constexpr int32_t kEntries = 40;
+  Merged m = MakeMerged(std::vector<Shape>(kBlocks, {.n = 0, .m = 0, .k = kEntries}));
   for (const uint64_t offset : m.offsets) {
-    for (uint64_t e = 0; e < 40; ++e) Flip(m.bytes, offset + 112 + 16 * e + 12, 0);
+    for (uint64_t e = 0; e < kEntries; ++e) Flip(m.bytes, offset + 112 + 16 * e + 12, 0);
   }
   const MergedReport r = WalkBytes(m.bytes);
-  ASSERT_EQ(r.blocks.size(), 20u);
-  EXPECT_EQ(r.failures, 20u * 40);
+  ASSERT_EQ(r.blocks.size(), kBlocks);
+  EXPECT_EQ(r.failures, kBlocks * kEntries);
   EXPECT_EQ(r.blocks[0].findings.size(), kMaxItemFindings);
   EXPECT_EQ(r.blocks[11].findings.size(), kMaxItemFindings);
   EXPECT_EQ(r.blocks[12].findings.size(), kMaxListedFindings - 12 * kMaxItemFindings);
   EXPECT_TRUE(r.blocks[13].findings.empty());
-  EXPECT_EQ(r.unlisted, 20u * 40 - kMaxListedFindings);
+  EXPECT_EQ(r.unlisted, kBlocks * kEntries - kMaxListedFindings);
 }
 
 // cons_fix records.
