@@ -12,7 +12,7 @@ void PadTo(size_t mark, size_t start, std::vector<uint8_t>& out) {
 }
 
 void AppendOne(std::vector<uint8_t>& out) {
-  std::array<uint8_t, 4> one;
+  std::array<uint8_t, kWordSize> one;
   StoreLEFloat(one.data(), 1.0F);
   out.insert(out.end(), one.begin(), one.end());
 }
@@ -31,12 +31,10 @@ void AppendConsFixRecord(std::string_view first, std::string_view alias,
   AppendName(first, out);
   PadTo(cons_fix::kFirstAliasField, start, out);
   AppendName(alias, out);
-  PadTo(cons_fix::kMatrixOffset, start, out);
-  AppendOne(out);
-  PadTo(cons_fix::kMatrixOffset + 16, start, out);
-  AppendOne(out);
-  PadTo(cons_fix::kMatrixOffset + 32, start, out);
-  AppendOne(out);
+  for (uint64_t i = 0; i < cons_fix::kMatrixSide; ++i) {
+    PadTo(cons_fix::MatrixEntry(i, i), start, out);
+    AppendOne(out);
+  }
 }
 
 std::vector<uint8_t> ConsFixRecords(std::span<const Pair> pairs) {

@@ -9,17 +9,9 @@
 #include <vector>
 
 #include "driver/job.h"
+#include "merge/layout.h"
 
 namespace blkmerge {
-
-namespace cons_fix {
-inline constexpr size_t kFirstAliasField = 64;  // offset 0
-inline constexpr size_t kAliasField = 76;       // offset 64
-inline constexpr size_t kMatrixOffset = kFirstAliasField + kAliasField;
-inline constexpr size_t kMatrixSize = size_t{9} * 4;  // floats, row by row
-inline constexpr size_t kRecordSize = kMatrixOffset + kMatrixSize;
-static_assert(kRecordSize == 176);
-}  // namespace cons_fix
 
 // Appends the record naming `first` and `alias` to `out`. Each name is
 // padded with zero bytes to the end of its field; a name longer than its

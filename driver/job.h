@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "merge/block.h"
-
 namespace blkmerge {
 
 inline constexpr size_t kMaxNameLength = 99;
@@ -17,6 +15,14 @@ inline constexpr size_t kMaxPairs = 100;
 struct Pair {
   std::string input;
   std::string alias;
+};
+
+// The four numbers every block carries, as the job gives them.
+struct Numbers {
+  float num1 = 0;
+  float num2 = 0;
+  float num3 = 0;
+  float num4 = 0;
 };
 
 struct Job {

@@ -15,68 +15,82 @@
 #include "driver/messages.h"
 #include "inspect/cons_fix_walk.h"
 #include "inspect/merged_walk.h"
-#include "inspect/messages.h"
-#include "inspect/render.h"
+#include "inspect/report.h"
 #include "merge/io.h"
 
 namespace blkmerge::inspect {
 namespace {
 
+constexpr std::string_view kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
+constexpr std::string_view kHelp =
+    "Lists and checks the merged file and the cons_fix file that blkmerge wrote.\n"
+    "\n"
+    "  --job JOB, --job=JOB  also check both files against the job file that made them\n"
+    "  --json                write the report as one JSON document\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
+    "  --                    take every later argument as a file name\n"
+    "\n"
+    "Exit status: 0 every check holds, 1 a check failed, 2 trouble (a usage error,\n"
+    "a file that cannot be opened or read).\n";
+constexpr std::string_view kVersion = "blkinspect " BLKMERGE_VERSION "\n";
+
 struct Options {
   std::optional<std::string> job;
   bool json = false;
-  std::string merged;
-  std::optional<std::string> cons_fix;
+  std::vector<std::string> files;  // MERGED [CONS_FIX]
+  std::string print;               // what --help or --version print
+  // Set when the command line does not fit the usage: what is wrong, or
+  // nothing to say beyond the usage line.
+  std::optional<std::string> error;
 };
 
-// Returns nothing for a command line that does not fit the usage.
-std::optional<Options> Parse(int argc, const char* const* argv) {
-  Options options;
-  std::vector<std::string> files;
+Options Refused(std::string error) {
+  Options o;
+  o.error = std::move(error);
+  return o;
+}
+
+Options Parse(int argc, const char* const* argv) {
+  Options o;
   bool only_files = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (!only_files && arg == "--") {
+    if (only_files || arg == "-" || !arg.starts_with('-')) {
+      o.files.emplace_back(arg);
+    } else if (arg == "--") {
       only_files = true;
-    } else if (!only_files && arg == "--json") {
-      options.json = true;
-    } else if (!only_files && arg == "--job") {
-      if (options.job || i + 1 == argc) return std::nullopt;
-      options.job = argv[++i];
-    } else if (!only_files && arg.size() > 1 && arg.front() == '-') {
-      return std::nullopt;  // an option we do not know
+    } else if (arg == "--help" || arg == "--version") {
+      o.print = arg == "--help" ? std::string(kUsage) + std::string(kHelp) : std::string(kVersion);
+      return o;
+    } else if (arg == "--json") {
+      o.json = true;
+    } else if (arg == "--job" || arg.starts_with("--job=")) {
+      if (o.job) return Refused("--job given twice");
+      if (arg == "--job" && i + 1 == argc) return Refused("--job needs a job file");
+      o.job = arg == "--job" ? argv[++i] : arg.substr(arg.find('=') + 1);
     } else {
-      files.emplace_back(arg);
+      return Refused("unknown option " + std::string(arg));
     }
   }
-  if (files.empty() || files.size() > 2) return std::nullopt;
-  options.merged = files[0];
-  if (files.size() == 2) options.cons_fix = files[1];
-  return options;
+  if (o.files.empty() || o.files.size() > 2) o.error = "";
+  return o;
 }
 
-// Writes to a descriptor, one call per piece, and remembers a failure.
-class DescriptorOutput final : public Output {
- public:
-  explicit DescriptorOutput(int fd) : fd_(fd) {}
-  void Write(std::string_view text) override {
-    while (ok_ && !text.empty()) {
-      const ssize_t n = write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok_ = false;
-      if (n > 0) text.remove_prefix(static_cast<size_t>(n));
-    }
+// Writes all of `text` to `fd`; false when some of it could not be written.
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(n));
   }
-  bool ok() const { return ok_; }
+  return true;
+}
 
- private:
-  int fd_;
-  bool ok_ = true;
-};
-
-void Say(int fd, std::string_view line) {
-  DescriptorOutput out(fd);
-  out.Write(std::string(line) + "\n");
+int Trouble(const std::string& message) {
+  WriteAll(STDERR_FILENO, "blkinspect: " + message + "\n");
+  return kExitTrouble;
 }
 
 // An open regular file, closed when it goes.
@@ -88,13 +102,13 @@ class InputFile {
   ~InputFile() {
     if (fd_ >= 0) close(fd_);
   }
-  // Returns the message when the file cannot be read.
+  // Returns what is wrong when the file cannot be read.
   std::optional<std::string> Open(const std::string& name) {
     // Non-blocking, so that a named pipe is refused below, not waited on.
     fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return message::CouldNotOpen(name);
-    if (!S_ISREG(st.st_mode)) return message::NotARegularFile(name);
+    if (fd_ < 0 || fstat(fd_, &st) != 0) return "could not open " + name;
+    if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
     source_.emplace(fd_, static_cast<uint64_t>(st.st_size));
     return std::nullopt;
   }
@@ -109,55 +123,44 @@ class InputFile {
 
 int Run(int argc, const char* const* argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  const auto options = Parse(argc, argv);
-  if (!options) {
-    Say(STDERR_FILENO, message::kUsage);
-    return kExitUsage;
+  const Options o = Parse(argc, argv);
+  if (o.error) {
+    if (!o.error->empty()) Trouble(*o.error);
+    WriteAll(STDERR_FILENO, kUsage);
+    return kExitTrouble;
   }
+  if (!o.print.empty()) return WriteAll(STDOUT_FILENO, o.print) ? kExitAllHold : kExitTrouble;
 
+  Report report;
   Job job;
-  if (options->job) {
-    const auto problem = ReadJobFile(*options->job, job);
-    if (!problem) {
-      Say(STDERR_FILENO, message::CouldNotOpen(*options->job));
-      return kExitFailed;
-    }
+  if (o.job) {
+    const auto problem = ReadJobFile(*o.job, job);
+    if (!problem) return Trouble("could not open " + *o.job);
     if (!problem->ok()) {
-      Say(STDERR_FILENO,
-          message::BadJob(*options->job, blkmerge::message::ForJob(*problem, *options->job)));
-      return kExitFailed;
+      return Trouble("job file " + *o.job +
+                     " cannot be used: " + blkmerge::message::ForJob(*problem, *o.job));
     }
+    report.job = o.job;
   }
-  const Job* job_or_null = options->job ? &job : nullptr;
-
+  const Job* job_or_null = o.job ? &job : nullptr;
   InputFile merged;
   InputFile cons_fix;
-  if (auto problem = merged.Open(options->merged)) {
-    Say(STDERR_FILENO, *problem);
-    return kExitFailed;
-  }
-  if (options->cons_fix) {
-    if (auto problem = cons_fix.Open(*options->cons_fix)) {
-      Say(STDERR_FILENO, *problem);
-      return kExitFailed;
-    }
+  if (auto problem = merged.Open(o.files[0])) return Trouble(*problem);
+  if (o.files.size() == 2) {
+    if (auto problem = cons_fix.Open(o.files[1])) return Trouble(*problem);
   }
 
-  DescriptorOutput out(STDOUT_FILENO);
-  const auto renderer = options->json ? MakeJsonRenderer(out) : MakeTextRenderer(out);
-  renderer->BeginMerged(options->merged, merged.source().Size());
-  const WalkSummary blocks = WalkMerged(merged.source(), job_or_null, *renderer);
-  renderer->EndMerged();
-  std::optional<WalkSummary> records;
-  if (options->cons_fix) {
-    renderer->BeginConsFix(*options->cons_fix, cons_fix.source().Size());
-    records = WalkConsFix(cons_fix.source(), job_or_null, *renderer);
-    renderer->EndConsFix();
+  report.merged = WalkMerged(merged.source(), job_or_null);
+  report.merged.name = o.files[0];
+  if (o.files.size() == 2) {
+    report.cons_fix = WalkConsFix(cons_fix.source(), job_or_null);
+    report.cons_fix->name = o.files[1];
   }
-  const uint64_t failures = blocks.failures + (records ? records->failures : 0);
-  renderer->Finish(options->job, blocks.items,
-                   records ? std::optional<uint64_t>(records->items) : std::nullopt, failures);
-  return failures == 0 && out.ok() ? kExitAllHold : kExitFailed;
+  if (!WriteAll(STDOUT_FILENO, o.json ? RenderJson(report) : RenderText(report)) ||
+      report.Unreadable()) {
+    return kExitTrouble;
+  }
+  return report.Failures() == 0 ? kExitAllHold : kExitFailed;
 }
 
 }  // namespace blkmerge::inspect

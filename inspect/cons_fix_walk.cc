@@ -1,141 +1,108 @@
 #include "inspect/cons_fix_walk.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
+#include <bit>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "consfix/cons_fix.h"
-#include "inspect/merged_walk.h"
+#include "inspect/format.h"
 #include "merge/coding.h"
+#include "merge/layout.h"
 
 namespace blkmerge::inspect {
 namespace {
 
-constexpr uint64_t kRecordsPerRead = kReadChunk / cons_fix::kRecordSize;
-constexpr uint32_t kOneBits = 0x3F800000;  // the float 1.0
+using namespace blkmerge::cons_fix;
 
-class RecordCheck {
- public:
-  explicit RecordCheck(RecordReport& report) : report_(report) {}
+constexpr uint64_t kMaxRecords = kMaxPairs - 1;
 
-  void Fail(Check check, uint64_t at, int64_t found = 0, int64_t expected = 0) {
-    Finding f;
-    f.check = check;
-    f.index = static_cast<int64_t>(report_.index);
-    f.offset = report_.offset + at;
-    f.at = at;
-    f.found = found;
-    f.expected = expected;
-    report_.findings.push_back(std::move(f));
-  }
-
-  // The name in the field at `at`: its bytes up to the first zero, with
-  // only zero bytes after them. It may be empty: an alias that starts with
-  // a zero byte in the job is the empty name.
-  std::string Name(std::span<const uint8_t> record, uint64_t at, uint64_t size) {
-    const auto field = record.subspan(static_cast<size_t>(at), static_cast<size_t>(size));
+void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& r) {
+  RecordReport& record = r.records.emplace_back();
+  record.index = r.records.size() - 1;
+  record.offset = record.index * kRecordSize;
+  const auto fail = [&](std::string_view check, uint64_t at, std::string text) {
+    r.Add(record.findings,
+          {static_cast<int64_t>(record.index), record.offset, check, std::move(text), at});
+  };
+  // A name is its field's bytes up to the first zero, which only zero bytes
+  // may follow. It may be empty: an alias that starts with a zero byte in
+  // the job is the empty name.
+  const auto name = [&](uint64_t at, uint64_t size, const char* which) {
+    const auto field = bytes.subspan(static_cast<size_t>(at), static_cast<size_t>(size));
     const auto end = std::find(field.begin(), field.end(), uint8_t{0});
     const auto stray = std::find_if(end, field.end(), [](uint8_t b) { return b != 0; });
     if (stray != field.end()) {
-      Fail(Check::kNamePadding, at + static_cast<uint64_t>(stray - field.begin()), *stray);
+      fail("name_padding", at + static_cast<uint64_t>(stray - field.begin()),
+           "byte " + HexByte(*stray) + " after the end of the " + which +
+               " name: the field must be padded with zero bytes");
     }
     return std::string(field.begin(), end);
-  }
-
-  void Matrix(std::span<const uint8_t> record) {
-    for (uint64_t i = 0; i < 9; ++i) {
-      const uint64_t at = cons_fix::kMatrixOffset + 4 * i;
-      const uint32_t value = LoadLE32(record.data() + at);
-      const uint32_t expected = i % 4 == 0 ? kOneBits : 0;  // the diagonal: 0, 4, 8
-      if (value != expected) Fail(Check::kMatrix, at, value, expected);
+  };
+  record.first = name(0, kFirstAliasField, "first");
+  record.second = name(kFirstAliasField, kAliasField, "second");
+  for (uint64_t row = 0; row < kMatrixSide; ++row) {
+    for (uint64_t column = 0; column < kMatrixSide; ++column) {
+      const uint32_t found = LoadLE32(bytes.data() + MatrixEntry(row, column));
+      const float expected = row == column ? 1.0F : 0.0F;
+      if (found == std::bit_cast<uint32_t>(expected)) continue;
+      fail("matrix", MatrixEntry(row, column),
+           "matrix entry (" + Dec(row) + ", " + Dec(column) + ") is " + FloatBits(found) + " (" +
+               Hex(found) + "), expected " + Float(expected));
     }
   }
-
- private:
-  RecordReport& report_;
-};
+  const std::string& first_of_file = r.records.front().first;
+  if (record.first != first_of_file) {
+    fail("first_name_differs", 0,
+         "first name " + Quote(record.first) + " differs from " + Quote(first_of_file) +
+             ", the first name of record 0");
+  }
+  if (job == nullptr || record.index + 1 >= job->pairs.size()) return;
+  const std::string& first = job->pairs.front().alias;
+  const std::string& alias = job->pairs[record.index + 1].alias;
+  if (record.first != first) {
+    fail("job_first_alias", 0,
+         "first name is " + Quote(record.first) + ", the job's first alias is " + Quote(first));
+  }
+  if (record.second != alias) {
+    fail("job_alias", kFirstAliasField,
+         "second name is " + Quote(record.second) + ", the alias of pair " + Dec(record.index + 2) +
+             " is " + Quote(alias));
+  }
+}
 
 }  // namespace
 
-WalkSummary WalkConsFix(Source& file, const Job* job, ReportSink& sink) {
-  WalkSummary summary;
-  const uint64_t size = file.Size();
-  const uint64_t count = size / cons_fix::kRecordSize;
-  std::vector<uint8_t> chunk(
-      static_cast<size_t>(std::min(count, kRecordsPerRead) * cons_fix::kRecordSize));
-  std::string first_of_file;
-  auto file_finding = [&](Check check, uint64_t offset, int64_t found, int64_t expected) {
-    Finding f;
-    f.check = check;
-    f.offset = offset;
-    f.found = found;
-    f.expected = expected;
-    ++summary.failures;
-    sink.FileFinding(f);
-  };
-
-  for (uint64_t done = 0; done < count;) {
-    const uint64_t records = std::min(count - done, kRecordsPerRead);
-    const std::span<uint8_t> part(chunk.data(),
-                                  static_cast<size_t>(records * cons_fix::kRecordSize));
-    const uint64_t part_offset = done * cons_fix::kRecordSize;
-    if (!file.ReadAt(part_offset, part)) {
-      file_finding(Check::kReadFailed, part_offset, static_cast<int64_t>(part.size()), 0);
-      return summary;
-    }
-    for (uint64_t r = 0; r < records; ++r) {
-      const auto bytes = std::span<const uint8_t>(part).subspan(
-          static_cast<size_t>(r * cons_fix::kRecordSize), cons_fix::kRecordSize);
-      RecordReport report;
-      report.index = done + r;
-      report.offset = part_offset + r * cons_fix::kRecordSize;
-      RecordCheck check(report);
-      report.first = check.Name(bytes, 0, cons_fix::kFirstAliasField);
-      report.second = check.Name(bytes, cons_fix::kFirstAliasField, cons_fix::kAliasField);
-      check.Matrix(bytes);
-      if (report.index == 0) first_of_file = report.first;
-      if (report.first != first_of_file) {
-        check.Fail(Check::kFirstNameDiffers, 0);
-        report.findings.back().found_name = report.first;
-        report.findings.back().expected_name = first_of_file;
-      }
-      if (job != nullptr && report.index + 1 < job->pairs.size()) {
-        const std::string& first = job->pairs.front().alias;
-        const std::string& alias = job->pairs[report.index + 1].alias;
-        if (report.first != first) {
-          check.Fail(Check::kRecordFirstAlias, 0);
-          report.findings.back().found_name = report.first;
-          report.findings.back().expected_name = first;
-        }
-        if (report.second != alias) {
-          check.Fail(Check::kRecordAlias, cons_fix::kFirstAliasField,
-                     static_cast<int64_t>(report.index + 2));
-          report.findings.back().found_name = report.second;
-          report.findings.back().expected_name = alias;
-        }
-      }
-      summary.failures += report.findings.size();
-      sink.Record(report);
-    }
-    done += records;
+ConsFixReport WalkConsFix(Source& file, const Job* job) {
+  ConsFixReport r;
+  r.size = file.Size();
+  const uint64_t whole = r.size / kRecordSize;
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::min(whole, kMaxRecords) * kRecordSize));
+  if (!file.ReadAt(0, bytes)) {
+    r.unreadable = true;
+    r.AddToFile(-1, 0, "read_failed", "could not read " + Count(bytes.size(), "byte"));
+    return r;
   }
-  summary.items = count;
-
-  if (size % cons_fix::kRecordSize != 0) {
-    file_finding(Check::kPartialRecord, count * cons_fix::kRecordSize,
-                 static_cast<int64_t>(size % cons_fix::kRecordSize), cons_fix::kRecordSize);
+  for (size_t at = 0; at < bytes.size(); at += kRecordSize) {
+    CheckRecord(std::span<const uint8_t>(bytes).subspan(at, kRecordSize), job, r);
   }
-  if (job != nullptr) {
-    const uint64_t expected = job->pairs.size() < 2 ? 0 : job->pairs.size() - 1;
-    if (count != expected) {
-      file_finding(Check::kRecordCount, size, static_cast<int64_t>(count),
-                   static_cast<int64_t>(expected));
-    }
+  std::string text;
+  if (whole > kMaxRecords) {
+    r.AddToFile(int64_t{kMaxRecords}, bytes.size(), "too_many_records",
+                "more records than any run writes");
+    return r;
   }
-  return summary;
+  if (r.size % kRecordSize != 0) {
+    text = "the file ends with " + Count(r.size % kRecordSize, "byte") + ", not a whole " +
+           Dec(kRecordSize) + "-byte record";
+    r.AddToFile(-1, bytes.size(), "partial_record", text);
+  }
+  const uint64_t expected = job == nullptr || job->pairs.empty() ? 0 : job->pairs.size() - 1;
+  if (job != nullptr && whole != expected) {
+    text = "the file holds " + Count(whole, "record") + ", the job's pairs need " + Dec(expected);
+    r.AddToFile(-1, r.size, "job_record_count", text);
+  }
+  return r;
 }
 
 }  // namespace blkmerge::inspect

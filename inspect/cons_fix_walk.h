@@ -8,16 +8,15 @@
 
 namespace blkmerge::inspect {
 
-// Walks the 176-byte records of `file`, hands each to `sink` and returns
-// how many records were walked and how many checks failed. Each record
-// must hold two names, each zero-padded to the end of its field (a name
-// that fills its field has no zero), and the identity matrix; every record
-// must name the same first alias. Bytes after the last whole record are
-// reported.
+// Walks the records of `file`, at most kMaxPairs - 1 of them (what one run
+// writes), and reports each with the checks that fail: two names, each
+// zero-padded to the end of its field (a name that fills its field has no
+// zero), then the identity matrix; every record names the same first
+// alias; the file holds whole records only.
 //
 // With `job`, record i must name the first alias and the alias of pair
 // i + 1, and there must be one record per pair after the first.
-WalkSummary WalkConsFix(Source& file, const Job* job, ReportSink& sink);
+ConsFixReport WalkConsFix(Source& file, const Job* job);
 
 }  // namespace blkmerge::inspect
 

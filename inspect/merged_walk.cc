@@ -2,342 +2,296 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
+#include "inspect/format.h"
 #include "merge/coding.h"
+#include "merge/layout.h"
 #include "merge/name_hash.h"
 
 namespace blkmerge::inspect {
 namespace {
 
-// Block offsets the walk reads besides those in merge/block.h.
-constexpr uint64_t kFirstCount = 108;    // N, as the input held it
-constexpr uint64_t kNum1 = 72;           // num1 among the four numbers
-constexpr uint64_t kLtailBase = 48;      // the word at 80 counts from here
-constexpr uint64_t kTailRefToTail = 20;  // 48 + (44's word) lands 28 past the tail
-constexpr uint64_t kEntryHash = 12;      // the hash word inside an entry
-constexpr uint64_t kBackRef = 4;         // tail offsets from the first tail word
-constexpr uint64_t kTrailerNum1At = 20;
-constexpr uint64_t kTrailerMarkerAt = 24;
-constexpr uint64_t kTrailerTagAt = 28;
-constexpr uint64_t kTrailerZeroAt = 32;
-constexpr uint64_t kEndSize = block::kTailSize + block::kTrailerSize;  // from the tail on
-static_assert(kEndSize == 36);
-static_assert(kTrailerZeroAt + 4 == kEndSize);
-constexpr uint32_t kTag = 0x64697068;  // "hpid" read as a little-endian word
+using namespace blkmerge::block;
 
-struct Expected {
-  uint32_t hash;
-  Numbers numbers;
-  std::string_view alias;
-};
+constexpr auto kFront = static_cast<int64_t>(kFrontSize);
+constexpr auto kEntry = static_cast<int64_t>(kEntrySize);
+constexpr uint32_t kTagWord = LoadLE32(kTag.data());
 
-uint32_t FloatBits(float f) { return std::bit_cast<uint32_t>(f); }
+// The bytes of one block: its front part, and words anywhere in it. The
+// first failed read is remembered; later reads are not tried.
+struct BlockBytes {
+  Source& file;
+  uint64_t offset;
+  uint64_t left;  // bytes from the block's start to the end of the file
+  std::array<uint8_t, kFrontSize> front{};
+  size_t unread = 0;  // the size of the read that failed
 
-class BlockWalk {
- public:
-  BlockWalk(Source& file, uint64_t offset, uint64_t left, const Expected* expected,
-            BlockReport& report)
-      : file_(file), offset_(offset), left_(left), expected_(expected), report_(report) {}
-
-  // Fills the report; returns a finding instead when the block's end
-  // cannot be found or a read fails, and the walk has to stop.
-  std::optional<Finding> Run();
-
- private:
-  bool Read(uint64_t at, std::span<uint8_t> out) { return file_.ReadAt(offset_ + at, out); }
-  std::optional<uint32_t> WordAt(uint64_t at) {
-    std::array<uint8_t, 4> w;
-    if (!Read(at, w)) return std::nullopt;
+  bool Read(uint64_t at, std::span<uint8_t> out) {
+    if (unread == 0 && !file.ReadAt(offset + at, out)) unread = out.size();
+    return unread == 0;
+  }
+  // The word `at` bytes after the block offset `place`.
+  uint32_t Word(int64_t place, uint64_t at) {
+    std::array<uint8_t, kWordSize> w{};
+    Read(static_cast<uint64_t>(place) + at, w);
     return LoadLE32(w.data());
   }
-  int32_t Front(uint64_t at) const { return LoadLE32Signed(front_.data() + at); }
-  uint32_t FrontU(uint64_t at) const { return LoadLE32(front_.data() + at); }
-
-  bool FitsTail(int64_t tail) const;
-  bool TrailerAt(int64_t tail);
-  bool FitsSecondTable(int64_t start, int64_t tail) const;
-  bool StartsWithHash(int64_t start, int64_t tail);
-  std::optional<int64_t> FindTail();
-  std::optional<int64_t> FindSecondTable(int64_t tail);
-  Finding Stop(Check check, uint64_t at, int64_t found = 0, int64_t expected = 0) const;
-  void Fail(Check check, uint64_t at, int64_t found, int64_t expected);
-  bool CheckEntries(uint64_t start, uint64_t count, uint32_t hash);
-
-  Source& file_;
-  uint64_t offset_;
-  uint64_t left_;
-  const Expected* expected_;
-  BlockReport& report_;
-  std::array<uint8_t, block::kFrontSize> front_{};
-  bool read_failed_ = false;
+  int32_t Front(uint64_t at) const { return LoadLE32Signed(front.data() + at); }
+  uint32_t FrontU(uint64_t at) const { return LoadLE32(front.data() + at); }
+  // Where the tail offset and the tail reference put the first tail word.
+  // The tying relations are shifts: a word less its value for place 0 is
+  // the place it gives.
+  std::array<int64_t, 2> Tails() const {
+    return {Front(kLtail) - LtailFor(0), Front(kTailRef) - TailRefFor(0)};
+  }
+  bool Inside(int64_t tail) const {
+    return tail >= kFront && static_cast<uint64_t>(tail) + kEndSize <= left;
+  }
 };
 
-bool BlockWalk::FitsTail(int64_t tail) const {
-  // The tail follows whole entries after the front, and the block ends
-  // inside the file.
-  const auto front = static_cast<int64_t>(block::kFrontSize);
-  return tail >= front && (tail - front) % 16 == 0 &&
-         static_cast<uint64_t>(tail) + kEndSize <= left_;
-}
+bool OnGrid(int64_t place) { return place >= kFront && (place - kFront) % kEntry == 0; }
 
-bool BlockWalk::TrailerAt(int64_t tail) {
-  std::array<uint8_t, 8> words;
-  if (!Read(static_cast<uint64_t>(tail) + kTrailerMarkerAt, words))
-    return read_failed_ = true, false;
-  return LoadLE32(words.data()) == kTrailerMarker || LoadLE32(words.data() + 4) == kTag;
-}
+// Where a block's parts lie, as its own words place them.
+struct Parts {
+  int64_t tail = 0;               // the first tail word
+  std::optional<int64_t> second;  // the second table, where it can be placed
+  uint32_t hash = 0;              // the block's hash
+};
 
-std::optional<int64_t> BlockWalk::FindTail() {
-  const std::array<int64_t, 2> candidates = {
-      int64_t{Front(block::kLtail)} + static_cast<int64_t>(kLtailBase),
-      int64_t{Front(block::kTailRef)} + static_cast<int64_t>(kTailRefToTail)};
-  for (const int64_t tail : candidates) {
-    if (FitsTail(tail) && TrailerAt(tail)) return tail;
-  }
-  for (const int64_t tail : candidates) {
-    if (FitsTail(tail)) return tail;
-  }
-  return std::nullopt;
-}
-
-bool BlockWalk::FitsSecondTable(int64_t start, int64_t tail) const {
-  const auto front = static_cast<int64_t>(block::kFrontSize);
-  return start >= front && start <= tail && (start - front) % 16 == 0;
-}
-
-bool BlockWalk::StartsWithHash(int64_t start, int64_t tail) {
-  if (start == tail) return true;  // no entries, nothing to disagree with
-  const auto word = WordAt(static_cast<uint64_t>(start) + kEntryHash);
-  if (!word) return read_failed_ = true, false;
-  return *word == FrontU(0) || *word == FrontU(block::kHash2);
-}
-
-std::optional<int64_t> BlockWalk::FindSecondTable(int64_t tail) {
-  std::vector<int64_t> fits;
-  const int64_t from_ltable = int64_t{Front(block::kLtable)} + static_cast<int64_t>(block::kLtable);
-  if (FitsSecondTable(from_ltable, tail)) fits.push_back(from_ltable);
-  const int32_t n = Front(kFirstCount);
-  const int64_t from_count = static_cast<int64_t>(block::kFrontSize) + 16 * int64_t{n};
-  if (n >= 0 && FitsSecondTable(from_count, tail)) fits.push_back(from_count);
-  if (fits.empty()) return std::nullopt;
-  // An earlier wrong start lies in the first table, whose entries do not
-  // end in the hash; a later one would skip entries that do.
-  std::optional<int64_t> best;
-  for (const int64_t start : fits) {
-    if (StartsWithHash(start, tail) && (!best || start < *best)) best = start;
-  }
-  return best ? best : fits.front();
-}
-
-Finding BlockWalk::Stop(Check check, uint64_t at, int64_t found, int64_t expected) const {
-  Finding f;
-  f.check = check;
-  f.index = static_cast<int64_t>(report_.index);
-  f.offset = offset_ + at;
-  f.at = at;
-  f.found = found;
-  f.expected = expected;
-  return f;
-}
-
-void BlockWalk::Fail(Check check, uint64_t at, int64_t found, int64_t expected) {
-  report_.findings.push_back(Stop(check, at, found, expected));
-}
-
-bool BlockWalk::CheckEntries(uint64_t start, uint64_t count, uint32_t hash) {
-  std::vector<uint8_t> chunk(static_cast<size_t>(std::min(count * 16, kReadChunk)));
-  uint64_t wrong = 0;
-  for (uint64_t done = 0; done < count;) {
-    const uint64_t entries = std::min<uint64_t>(count - done, chunk.size() / 16);
-    const std::span<uint8_t> part(chunk.data(), static_cast<size_t>(entries * 16));
-    if (!Read(start + done * 16, part)) return false;
-    for (uint64_t e = 0; e < entries; ++e) {
-      const uint32_t word = LoadLE32(part.data() + e * 16 + kEntryHash);
-      if (word == hash) continue;
-      if (++wrong <= kMaxEntryFindings)
-        Fail(Check::kEntryHash, start + (done + e) * 16 + kEntryHash, word, hash);
-    }
-    done += entries;
-  }
-  if (wrong > kMaxEntryFindings) {
-    Fail(Check::kMoreEntryHashes, start, static_cast<int64_t>(wrong - kMaxEntryFindings), 0);
-  }
-  return true;
-}
-
-std::optional<Finding> BlockWalk::Run() {
-  if (!Read(0, front_)) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(front_.size()));
-  report_.numbers = {LoadLEFloat(front_.data() + kNum1),
-                     LoadLEFloat(front_.data() + block::kNumbers),
-                     LoadLEFloat(front_.data() + block::kNumbers + 4),
-                     LoadLEFloat(front_.data() + block::kNumbers + 8)};
-
-  const auto found_tail = FindTail();
-  if (read_failed_) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(block::kFrontSize));
-  if (!found_tail)
-    return Stop(Check::kNoBlockEnd, block::kLtail, Front(block::kLtail), Front(block::kTailRef));
-  const int64_t tail = *found_tail;
-  const auto utail = static_cast<uint64_t>(tail);
-  report_.length = utail + kEndSize;
-  std::array<uint8_t, kEndSize> end;
-  if (!Read(utail, end)) return Stop(Check::kReadFailed, utail, kEndSize);
-
-  const auto start = FindSecondTable(tail);
-  if (read_failed_) return Stop(Check::kReadFailed, 0, static_cast<int64_t>(report_.length));
-  if (start) {
-    report_.n = (*start - static_cast<int64_t>(block::kFrontSize)) / 16;
-    report_.k = (tail - *start) / 16;
-  }
-
-  // The block's hash: the word at 0 unless the other copies outvote it.
-  const uint32_t h0 = FrontU(0);
-  const uint32_t h100 = FrontU(block::kHash2);
-  uint32_t hash = h0;
-  if (h0 != h100) {
-    if (report_.k && *report_.k > 0) {
-      const auto first_entry = WordAt(static_cast<uint64_t>(*start) + kEntryHash);
-      if (!first_entry) return Stop(Check::kReadFailed, static_cast<uint64_t>(*start), 16);
-      if (*first_entry == h100) hash = h100;
-    } else if (expected_ != nullptr && expected_->hash == h100) {
-      hash = h100;
-    }
-  }
-  report_.hash = hash;
-
-  // Every check in block order, each value against what the block's own
-  // geometry says it must be.
-  if (h0 != hash) Fail(Check::kHash, 0, h0, hash);
-  const int64_t tail_ref = tail - static_cast<int64_t>(kTailRefToTail);
-  if (Front(block::kTailRef) != tail_ref)
-    Fail(Check::kTailRef, block::kTailRef, Front(block::kTailRef), tail_ref);
-  const int64_t tail_ref24 = front_[block::kTailRef24] | front_[block::kTailRef24 + 1] << 8 |
-                             front_[block::kTailRef24 + 2] << 16;
-  if (tail_ref24 != (tail_ref & 0xFFFFFF))
-    Fail(Check::kTailRef24, block::kTailRef24, tail_ref24, tail_ref & 0xFFFFFF);
-  const int64_t ltail = tail - static_cast<int64_t>(kLtailBase);
-  if (Front(block::kLtail) != ltail)
-    Fail(Check::kLtail, block::kLtail, Front(block::kLtail), ltail);
-  if (start) {
-    const int64_t ltable = *start - static_cast<int64_t>(block::kLtable);
-    if (Front(block::kLtable) != ltable)
-      Fail(Check::kLtable, block::kLtable, Front(block::kLtable), ltable);
-  }
-  if (h100 != hash) Fail(Check::kHash, block::kHash2, h100, hash);
-  if (start) {
-    if (Front(kFirstCount) != *report_.n)
-      Fail(Check::kFirstCount, kFirstCount, Front(kFirstCount), *report_.n);
-    if (!CheckEntries(static_cast<uint64_t>(*start), static_cast<uint64_t>(*report_.k), hash)) {
-      return Stop(Check::kReadFailed, static_cast<uint64_t>(*start), 16 * *report_.k);
-    }
+std::optional<Parts> Locate(BlockBytes& b, const Pair* pair) {
+  Parts p;
+  const auto trailer = [&b](int64_t t) {
+    return b.Word(t, kTrailerMarker) == kMarker || b.Word(t, kTrailerTag) == kTagWord;
+  };
+  const auto fits = [&b](int64_t t) { return b.Inside(t) && OnGrid(t); };
+  const auto found = [&](int64_t t) { return fits(t) && trailer(t); };
+  const auto [by_ltail, by_tail_ref] = b.Tails();
+  if (found(by_ltail) || (fits(by_ltail) && !found(by_tail_ref))) {
+    p.tail = by_ltail;
+  } else if (fits(by_tail_ref)) {
+    p.tail = by_tail_ref;
   } else {
-    Fail(Check::kNoSecondTable, block::kLtable, Front(block::kLtable), Front(kFirstCount));
+    return std::nullopt;
+  }
+  // Of the two starts that fit, the earlier one whose first entry carries
+  // a hash of the block: an earlier wrong start lies in the first table,
+  // whose entries do not end in the hash; a later one skips entries that do.
+  const uint32_t h0 = b.FrontU(kHash1);
+  const uint32_t h100 = b.FrontU(kHash2);
+  const int32_t n = b.Front(kN);
+  std::optional<int64_t> hashed;
+  for (const int64_t start : {b.Front(kLtable) - LtableFor(0), n < 0 ? -1 : kFront + kEntry * n}) {
+    if (!OnGrid(start) || start > p.tail) continue;
+    if (!p.second) p.second = start;
+    const uint32_t first = start == p.tail ? h0 : b.Word(start, kEntryHash);
+    if ((first == h0 || first == h100) && (!hashed || start < *hashed)) hashed = start;
+  }
+  if (hashed) p.second = hashed;
+  // The word at 0 unless the other copies outvote it; with no entries the
+  // job's alias decides.
+  const bool entries = p.second && *p.second < p.tail;
+  const bool outvoted = entries ? b.Word(*p.second, kEntryHash) == h100
+                                : pair != nullptr && NameHash(pair->alias) == h100;
+  p.hash = outvoted ? h100 : h0;
+  return p;
+}
+
+// A word that must hold what the block's geometry or the job gives:
+// reported as "<what> is F, expected E: <why>" when it does not.
+struct Tie {
+  std::string_view check;
+  uint64_t at;
+  int64_t found;
+  int64_t expected;
+  std::string (*show)(int64_t);
+  std::string what;
+  std::string why;
+};
+
+std::string Tag(int64_t word) {
+  std::array<uint8_t, kWordSize> bytes;
+  StoreLE32(bytes.data(), static_cast<uint32_t>(word));
+  return Quote(std::string(bytes.begin(), bytes.end()));
+}
+
+std::vector<Tie> Ties(const BlockBytes& b, const Parts& p, std::span<const uint8_t> end,
+                      const Pair* pair, const Job* job) {
+  const auto t = static_cast<uint64_t>(p.tail);
+  const auto end_word = [&end](uint64_t at) { return LoadLE32Signed(end.data() + at); };
+  const std::string from_base =
+      "counted from block offset " + Dec(kLtailBase) + " it must land on ";
+  std::vector<Tie> ties = {
+      {"hash", kHash1, b.FrontU(kHash1), p.hash, Hex, "hash", "the block's hash"},
+      {"tail_reference", kTailRef, b.Front(kTailRef), TailRefFor(p.tail), Dec, "tail reference",
+       from_base + "\"hpid\""},
+      {"tail_reference_24", kTailRef24, LoadLE24(b.front.data() + kTailRef24),
+       TailRefFor(p.tail) & 0xFFFFFF, Dec, "24-bit tail reference",
+       "the low three bytes of the tail reference"},
+      {"tail_offset", kLtail, b.Front(kLtail), LtailFor(p.tail), Dec, "tail offset",
+       from_base + "the first tail word at block offset " + Dec(t)},
+      {"hash", kHash2, b.FrontU(kHash2), p.hash, Hex, "hash", "the block's hash"},
+      {"tail_zero", t + kTailZero, end_word(kTailZero), 0, Dec, "first tail word", ""},
+      {"back_offset", t + kBackRef, end_word(kBackRef), BackRefFor(p.tail), Dec, "back offset",
+       "counted from the first tail word it must land on block offset " + Dec(kLtable)},
+      {"trailer_num1", t + kTrailerNum1, end_word(kTrailerNum1), b.Front(kNum1), FloatBits,
+       "num1 in the trailer", "num1 at block offset " + Dec(kNum1)},
+      {"trailer_marker", t + kTrailerMarker, end_word(kTrailerMarker), kMarker, Hex,
+       "trailer marker", ""},
+      {"trailer_tag", t + kTrailerTag, end_word(kTrailerTag), kTagWord, Tag, "trailer tag", ""},
+      {"trailer_zero", t + kTrailerZero, end_word(kTrailerZero), 0, Dec, "last trailer word", ""},
+  };
+  if (p.second) {
+    ties.push_back({"table_offset", kLtable, b.Front(kLtable), LtableFor(*p.second), Dec,
+                    "table offset",
+                    "counted from block offset " + Dec(kLtable) +
+                        " it must land on the second table at block offset " + Dec(*p.second)});
+    ties.push_back({"first_table_count", kN, b.Front(kN), (*p.second - kFront) / kEntry, Dec,
+                    "first-table count", "the first table ends where the second table starts"});
+  }
+  if (pair != nullptr) {
+    const auto bits = [](float f) { return int64_t{std::bit_cast<uint32_t>(f)}; };
+    const Numbers& job_numbers = job->numbers;
+    ties.push_back({"job_alias_hash", kHash1, p.hash, NameHash(pair->alias), Hex, "block hash",
+                    "the hash of alias " + Quote(pair->alias)});
+    for (const auto& [at, value, name] :
+         {std::tuple{kNum2, job_numbers.num2, "num2"},
+          {kNum3, job_numbers.num3, "num3"},
+          {kNum4, job_numbers.num4, "num4"},
+          {kNum1, job_numbers.num1, "num1"},
+          {t + kTrailerNum1, job_numbers.num1, "num1 in the trailer"}}) {
+      const uint32_t stored = at < kFrontSize ? b.FrontU(at) : LoadLE32(end.data() + kTrailerNum1);
+      ties.push_back({"job_number", at, stored, bits(value), FloatBits, name, "the job's number"});
+    }
+  }
+  return ties;
+}
+
+// Adds the block at `offset` to the report and returns true, or adds the
+// finding that stops the walk and returns false.
+bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair, const Job* job) {
+  BlockBytes b{file, offset, r.size - offset};
+  const auto index = static_cast<int64_t>(r.blocks.size());
+  const auto stop = [&](std::string_view check, std::optional<uint64_t> at, std::string text) {
+    r.AddToFile(index, offset, check, std::move(text), at);
+    return false;
+  };
+  const auto unreadable = [&] {
+    r.unreadable = true;
+    return stop("read_failed", std::nullopt, "could not read " + Count(b.unread, "byte"));
+  };
+  b.Read(0, b.front);
+  const auto parts = Locate(b, pair);
+  if (b.unread != 0) return unreadable();
+  if (!parts) {
+    const auto [by_ltail, by_tail_ref] = b.Tails();
+    return stop("no_block_end", kLtail,
+                "the word at block offset " + Dec(kLtail) + " (" + Dec(b.Front(kLtail)) +
+                    ") and the word at " + Dec(kTailRef) + " (" + Dec(b.Front(kTailRef)) + ") " +
+                    (b.Inside(by_ltail) || b.Inside(by_tail_ref)
+                         ? "put the block's end off the grid of whole " + Dec(kEntrySize) +
+                               "-byte entries after block offset " + Dec(kFrontSize)
+                         : std::string("both put the block's end outside the file")) +
+                    "; the walk stops here");
+  }
+  const auto tail = static_cast<uint64_t>(parts->tail);
+  std::array<uint8_t, kEndSize> end{};
+  if (!b.Read(tail, end)) return unreadable();
+
+  BlockReport& block = r.blocks.emplace_back();
+  block.index = r.blocks.size() - 1;
+  block.offset = offset;
+  block.length = tail + kEndSize;
+  block.hash = parts->hash;
+  block.numbers = {LoadLEFloat(b.front.data() + kNum1), LoadLEFloat(b.front.data() + kNum2),
+                   LoadLEFloat(b.front.data() + kNum3), LoadLEFloat(b.front.data() + kNum4)};
+  const auto fail = [&](std::string_view check, uint64_t at, std::string text) {
+    r.Add(block.findings, {index, offset, check, std::move(text), at});
+  };
+  if (parts->second) {
+    block.n = (*parts->second - kFront) / kEntry;
+    block.k = (parts->tail - *parts->second) / kEntry;
+  } else {
+    fail("no_second_table", kLtable,
+         "neither the table offset (" + Dec(b.Front(kLtable)) +
+             ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
+             ") places the second table inside the block");
+  }
+  for (const Tie& t : Ties(b, *parts, end, pair, job)) {
+    if (t.found == t.expected) continue;
+    fail(t.check, t.at,
+         t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
+             (t.why.empty() ? "" : ": " + t.why));
   }
 
-  const int32_t tail_zero = LoadLE32Signed(end.data());
-  if (tail_zero != 0) Fail(Check::kTailZero, utail, tail_zero, 0);
-  const int32_t back_ref = LoadLE32Signed(end.data() + kBackRef);
-  const int64_t back_ref_expected = static_cast<int64_t>(block::kLtable) - tail;
-  if (back_ref != back_ref_expected)
-    Fail(Check::kBackRef, utail + kBackRef, back_ref, back_ref_expected);
-  const uint32_t trailer_num1 = LoadLE32(end.data() + kTrailerNum1At);
-  if (trailer_num1 != FrontU(kNum1))
-    Fail(Check::kTrailerNum1, utail + kTrailerNum1At, trailer_num1, FrontU(kNum1));
-  const uint32_t marker = LoadLE32(end.data() + kTrailerMarkerAt);
-  if (marker != kTrailerMarker)
-    Fail(Check::kTrailerMarker, utail + kTrailerMarkerAt, marker, kTrailerMarker);
-  const uint32_t tag = LoadLE32(end.data() + kTrailerTagAt);
-  if (tag != kTag) Fail(Check::kTrailerTag, utail + kTrailerTagAt, tag, kTag);
-  const int32_t zero = LoadLE32Signed(end.data() + kTrailerZeroAt);
-  if (zero != 0) Fail(Check::kTrailerZero, utail + kTrailerZeroAt, zero, 0);
-
-  if (expected_ != nullptr) {
-    if (hash != expected_->hash) {
-      Fail(Check::kAliasHash, 0, hash, expected_->hash);
-      report_.findings.back().expected_name = expected_->alias;
-    }
-    const Numbers& job = expected_->numbers;
-    const std::array<std::pair<uint64_t, float>, 5> numbers = {{
-        {block::kNumbers, job.num2},
-        {block::kNumbers + 4, job.num3},
-        {block::kNumbers + 8, job.num4},
-        {kNum1, job.num1},
-        {utail + kTrailerNum1At, job.num1},
-    }};
-    for (const auto& [at, value] : numbers) {
-      const uint32_t stored = at < block::kFrontSize ? FrontU(at) : trailer_num1;
-      if (stored != FloatBits(value)) Fail(Check::kJobNumber, at, stored, FloatBits(value));
+  // The second table, a piece at a time. Only listed findings get their
+  // text: a hostile table may hold millions of them.
+  const auto first = static_cast<uint64_t>(parts->second.value_or(parts->tail));
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min(tail - first, kReadChunk)));
+  for (uint64_t done = first; done < tail && b.unread == 0; done += chunk.size()) {
+    const auto piece =
+        std::span(chunk).first(static_cast<size_t>(std::min<uint64_t>(chunk.size(), tail - done)));
+    b.Read(done, piece);
+    for (size_t e = 0; e < piece.size(); e += kEntrySize) {
+      const uint32_t word = LoadLE32(piece.data() + e + kEntryHash);
+      if (word == block.hash) continue;
+      Finding f{index, offset, "entry_hash", {}, done + e + kEntryHash};
+      if (r.Lists(block.findings)) {
+        f.text = "second-table entry hash is " + Hex(word) + ", expected " + Hex(block.hash) +
+                 ": the block's hash";
+      }
+      r.Add(block.findings, std::move(f));
     }
   }
-  return std::nullopt;
+  if (b.unread != 0) return unreadable();
+  std::stable_sort(block.findings.begin(), block.findings.end(),
+                   [](const Finding& x, const Finding& y) { return *x.at < *y.at; });
+  return true;
 }
 
 }  // namespace
 
-WalkSummary WalkMerged(Source& file, const Job* job, ReportSink& sink) {
-  WalkSummary summary;
-  auto file_finding = [&](Check check, uint64_t offset, int64_t index, int64_t found,
-                          int64_t expected) {
-    Finding f;
-    f.check = check;
-    f.index = index;
-    f.offset = offset;
-    f.found = found;
-    f.expected = expected;
-    ++summary.failures;
-    sink.FileFinding(f);
-  };
-
-  const uint64_t size = file.Size();
-  if (size < kMergedHeader.size()) {
-    file_finding(Check::kShortHeader, 0, -1, static_cast<int64_t>(size), kMergedHeader.size());
-    return summary;
+MergedReport WalkMerged(Source& file, const Job* job) {
+  MergedReport r;
+  r.size = file.Size();
+  std::array<uint8_t, kMergedHeader.size()> header{};
+  if (r.size < header.size()) {
+    r.AddToFile(-1, 0, "short_header",
+                "the file is " + Count(r.size, "byte") + " long, too short for the " +
+                    Dec(header.size()) + "-byte header");
+    return r;
   }
-  std::array<uint8_t, kMergedHeader.size()> header;
   if (!file.ReadAt(0, header)) {
-    file_finding(Check::kReadFailed, 0, -1, header.size(), 0);
-    return summary;
+    r.unreadable = true;
+    r.AddToFile(-1, 0, "read_failed", "could not read the header");
+    return r;
   }
-  if (header != kMergedHeader) file_finding(Check::kHeader, 0, -1, 0, 0);
-
-  uint64_t offset = kMergedHeader.size();
-  bool whole = true;
-  while (offset < size) {
-    const auto index = static_cast<int64_t>(summary.items);
-    if (size - offset < block::kFixedSize) {
-      file_finding(Check::kBlockTooShort, offset, index, static_cast<int64_t>(size - offset),
-                   block::kFixedSize);
-      whole = false;
-      break;
-    }
-    std::optional<Expected> expected;
-    if (job != nullptr && summary.items < job->pairs.size()) {
-      const std::string& alias = job->pairs[summary.items].alias;
-      expected = Expected{NameHash(alias), job->numbers, alias};
-    }
-    BlockReport report;
-    report.index = summary.items;
-    report.offset = offset;
-    if (auto stop =
-            BlockWalk(file, offset, size - offset, expected ? &*expected : nullptr, report).Run()) {
-      ++summary.failures;
-      sink.FileFinding(*stop);
-      whole = false;
-      break;
-    }
-    summary.failures += report.findings.size();
-    sink.Block(report);
-    offset += report.length;
-    ++summary.items;
+  if (header != kMergedHeader) {
+    r.AddToFile(-1, 0, "header", "the file does not start with \"vers\" and the float 2.0");
   }
-
+  for (uint64_t offset = header.size(); offset < r.size; offset += r.blocks.back().length) {
+    const size_t index = r.blocks.size();
+    std::string text;
+    if (index == kMaxPairs) {
+      r.AddToFile(int64_t{kMaxPairs}, offset, "too_many_blocks", "more blocks than any run writes");
+      return r;
+    }
+    if (r.size - offset < kFixedSize) {
+      text = "only " + Count(r.size - offset, "byte") + " left, too few for a block (at least " +
+             Dec(kFixedSize) + ")";
+      r.AddToFile(static_cast<int64_t>(index), offset, "block_too_short", text);
+      return r;
+    }
+    const Pair* pair = job != nullptr && index < job->pairs.size() ? &job->pairs[index] : nullptr;
+    if (!WalkBlock(file, offset, r, pair, job)) return r;
+  }
   // The count only means something when the walk reached the end.
-  if (job != nullptr && whole && summary.items != job->pairs.size()) {
-    file_finding(Check::kBlockCount, size, -1, static_cast<int64_t>(summary.items),
-                 static_cast<int64_t>(job->pairs.size()));
+  if (job != nullptr && r.blocks.size() != job->pairs.size()) {
+    r.AddToFile(-1, r.size, "job_block_count",
+                "the file holds " + Count(r.blocks.size(), "block") + ", the job lists " +
+                    Count(job->pairs.size(), "pair"));
   }
-  return summary;
+  return r;
 }
 
 }  // namespace blkmerge::inspect

@@ -2,25 +2,24 @@
 
 namespace blkmerge::inspect {
 
-FileKind FileOf(Check check) {
-  switch (check) {
-    case Check::kPartialRecord:
-    case Check::kNamePadding:
-    case Check::kMatrix:
-    case Check::kFirstNameDiffers:
-    case Check::kRecordCount:
-    case Check::kRecordFirstAlias:
-    case Check::kRecordAlias: return FileKind::kConsFix;
-    default: return FileKind::kMerged;
+void FileReport::Add(std::vector<Finding>& item, Finding f) {
+  ++failures;
+  if (!Lists(item)) {
+    ++unlisted;
+    return;
   }
+  ++listed;
+  item.push_back(std::move(f));
 }
 
-std::vector<Finding> Report::AllFindings() const {
-  std::vector<Finding> all;
-  for (const BlockReport& b : blocks) all.insert(all.end(), b.findings.begin(), b.findings.end());
-  for (const RecordReport& r : records) all.insert(all.end(), r.findings.begin(), r.findings.end());
-  all.insert(all.end(), file_findings.begin(), file_findings.end());
-  return all;
+void FileReport::AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
+                           std::optional<uint64_t> at) {
+  ++failures;
+  findings.push_back({index, start, check, std::move(text), at});
 }
+
+uint64_t Report::Failures() const { return merged.failures + (cons_fix ? cons_fix->failures : 0); }
+
+bool Report::Unreadable() const { return merged.unreadable || (cons_fix && cons_fix->unreadable); }
 
 }  // namespace blkmerge::inspect

@@ -1,80 +1,45 @@
 // What blkinspect finds in the two outputs: one entry per block and per
-// cons_fix record, and every check that failed, with the place it failed.
+// cons_fix record, and every failed check with the place it failed at.
 #ifndef BLKMERGE_INSPECT_REPORT_H_
 #define BLKMERGE_INSPECT_REPORT_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "merge/block.h"
+#include "driver/job.h"
 
 namespace blkmerge::inspect {
 
-enum class Check {
-  // The merged file.
-  kShortHeader,      // found: the file size
-  kHeader,           // the first 8 bytes are not "vers" and 2.0
-  kReadFailed,       // found: the length that could not be read
-  kBlockTooShort,    // found: the bytes left after the last whole block
-  kNoBlockEnd,       // found: the word at 80; expected: the word at 44
-  kHash,             // a hash word at block offset 0 or 100
-  kTailRef,          // block offset 44
-  kTailRef24,        // block offset 77, three bytes
-  kLtail,            // block offset 80
-  kLtable,           // block offset 96
-  kFirstCount,       // block offset 108, the first table's entry count
-  kNoSecondTable,    // found: the word at 96; expected: the count at 108
-  kEntryHash,        // the hash word of a second-table entry
-  kMoreEntryHashes,  // found: how many more entries carry another hash
-  kTailZero,         // the first tail word
-  kBackRef,          // the second tail word
-  kTrailerNum1,      // found: the trailer's num1; expected: num1 at 72
-  kTrailerMarker,
-  kTrailerTag,
-  kTrailerZero,
-  // The cons_fix file.
-  kPartialRecord,  // found: the bytes after the last whole record
-  kNamePadding,    // found: the non-zero byte after a name's end
-  kMatrix,
-  kFirstNameDiffers,  // found_name: this record's; expected_name: record 0's
-  // Against the job.
-  kBlockCount,
-  kAliasHash,  // expected_name: the alias
-  kJobNumber,  // `at` tells which number
-  kRecordCount,
-  kRecordFirstAlias,
-  kRecordAlias,
-};
+// Findings listed for one block or record, and for the blocks or records
+// of one file together; the rest are counted. A hostile file gets a short
+// report.
+inline constexpr size_t kMaxItemFindings = 16;
+inline constexpr size_t kMaxListedFindings = 200;
 
-enum class FileKind { kMerged, kConsFix };
-
-FileKind FileOf(Check check);
-
-// Values are kept as read: words as their 32-bit patterns (signed where the
-// word is an offset), floats as their bits, counts as counts.
+// A failed check, built where it failed.
 struct Finding {
-  Check check = Check::kHeader;
-  int64_t index = -1;   // the block or record, -1 for the file as a whole
-  uint64_t offset = 0;  // file offset of the bytes at fault
-  uint64_t at = 0;      // the same place inside the block or record
-  int64_t found = 0;
-  int64_t expected = 0;
-  std::string found_name;
-  std::string expected_name;
+  int64_t index = -1;          // the block or record, or -1 for the file as a whole
+  uint64_t start = 0;          // the file offset of that block or record, or of the finding
+  std::string_view check;      // a short name for scripts
+  std::string text;            // what is wrong, in words
+  std::optional<uint64_t> at;  // the offset inside the block or record, where there is one
+
+  uint64_t Offset() const { return start + at.value_or(0); }
 };
 
 struct BlockReport {
   uint64_t index = 0;
-  uint64_t offset = 0;  // file offset of the block's first byte
+  uint64_t offset = 0;  // the file offset of its first byte
   uint64_t length = 0;
   uint32_t hash = 0;  // the hash the block holds (see WalkMerged)
   // Entries in the two tables; nothing when the second table cannot be
   // placed inside the block.
   std::optional<int64_t> n;
   std::optional<int64_t> k;
-  Numbers numbers;  // as stored at block offsets 60 to 75
+  Numbers numbers;  // as the block's front part holds them
   std::vector<Finding> findings;
 };
 
@@ -86,36 +51,57 @@ struct RecordReport {
   std::vector<Finding> findings;
 };
 
-// Receives the report as the walk goes, so that memory stays bounded
-// whatever the size of the file.
-class ReportSink {
- public:
-  virtual ~ReportSink() = default;
-  virtual void Block(const BlockReport&) {}
-  virtual void Record(const RecordReport&) {}
-  // A failure that belongs to no whole block or record (the header, the
-  // bytes left over at the end, the counts against the job).
-  virtual void FileFinding(const Finding&) {}
+// One checked file.
+struct FileReport {
+  std::string name;
+  uint64_t size = 0;
+  std::vector<Finding> findings;  // for the file as a whole; never capped
+  uint64_t failures = 0;          // every failed check, listed or not
+  uint64_t unlisted = 0;          // failed checks beyond the caps
+  uint64_t listed = 0;            // findings listed with the blocks or records
+  bool unreadable = false;        // a read failed: the file could not be checked in full
+
+  // Whether a finding added to `item` (a block's or record's findings)
+  // would be listed.
+  bool Lists(const std::vector<Finding>& item) const {
+    return item.size() < kMaxItemFindings && listed < kMaxListedFindings;
+  }
+  // Counts `f`, and lists it in `item` when Lists(item).
+  void Add(std::vector<Finding>& item, Finding f);
+  // Counts and lists a finding that belongs to no block or record.
+  void AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
+                 std::optional<uint64_t> at = {});
 };
 
-struct WalkSummary {
-  uint64_t items = 0;     // blocks or records walked
-  uint64_t failures = 0;  // failed checks, per block, record and file
-};
-
-// Keeps everything; for tests and small files.
-struct Report : ReportSink {
+struct MergedReport : FileReport {
   std::vector<BlockReport> blocks;
-  std::vector<RecordReport> records;
-  std::vector<Finding> file_findings;
-
-  void Block(const BlockReport& b) override { blocks.push_back(b); }
-  void Record(const RecordReport& r) override { records.push_back(r); }
-  void FileFinding(const Finding& f) override { file_findings.push_back(f); }
-
-  // Every finding, file findings last.
-  std::vector<Finding> AllFindings() const;
 };
+
+struct ConsFixReport : FileReport {
+  std::vector<RecordReport> records;
+};
+
+struct Report {
+  MergedReport merged;
+  std::optional<ConsFixReport> cons_fix;
+  std::optional<std::string> job;  // the job file both were checked against
+
+  uint64_t Failures() const;
+  bool Unreadable() const;
+};
+
+// The finding as a line without the file name, its place first:
+// "block 1 (offset 204), block offset 80 (file offset 284): <text>", or
+// "offset 8: <text>" for the file as a whole. `noun` is "block" or "record".
+std::string Describe(const Finding& finding, const std::string& noun);
+
+// The report as lines: each block or record, its findings (each line
+// starting with the file name), the file's own findings, how many were not
+// listed, and a closing summary.
+std::string RenderText(const Report& report);
+
+// The report as one JSON document (see the manual page).
+std::string RenderJson(const Report& report);
 
 }  // namespace blkmerge::inspect
 

@@ -8,21 +8,33 @@
 
 namespace blkmerge {
 
-inline uint32_t LoadLE32(const uint8_t* p) {
+constexpr uint32_t LoadLE32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-inline int32_t LoadLE32Signed(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
+constexpr int32_t LoadLE32Signed(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
 
-inline void StoreLE32(uint8_t* p, uint32_t v) {
+constexpr void StoreLE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void StoreLE32(uint8_t* p, int32_t v) { StoreLE32(p, static_cast<uint32_t>(v)); }
+constexpr void StoreLE32(uint8_t* p, int32_t v) { StoreLE32(p, static_cast<uint32_t>(v)); }
+
+constexpr uint32_t LoadLE24(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16;
+}
+
+// The low 24 bits of `v`.
+constexpr void StoreLE24(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+}
 
 inline void StoreLEFloat(uint8_t* p, float v) { StoreLE32(p, std::bit_cast<uint32_t>(v)); }
 
@@ -30,7 +42,7 @@ inline float LoadLEFloat(const uint8_t* p) { return std::bit_cast<float>(LoadLE3
 
 // 32-bit two's-complement arithmetic: the format's offsets wrap rather
 // than overflow, and signed overflow is undefined in C++.
-inline int32_t Wrap(int64_t v) {
+constexpr int32_t Wrap(int64_t v) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
 }
 

@@ -113,7 +113,8 @@ IoStatus FileSink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
 
 bool MemorySource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
   if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
-  std::memcpy(out.data(), bytes_.data() + offset, out.size());
+  // As in FileSink::Write: an empty span may carry a null pointer.
+  if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
   return true;
 }
 

@@ -109,14 +109,18 @@ TEST(Outputs, ConsFixWithNothingToWriteOnAFullDevice) {
 
 TEST(Console, RunThatCannotReportIsNoSuccess) {
   InputDir dir;
-  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first"));
+  dir.Write("job.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first b.src second"));
   const std::string tool = std::string("'") + BLKMERGE_BINARY + "' job.txt";
   for (const char* redirect : {" >&-", " >/dev/full"}) {
     const Result r = RunIn(dir, tool + redirect + "; echo status $?");
     EXPECT_EQ(r.output, "status 1\n") << redirect;
+    // The files themselves were written in full, and with standard output
+    // closed no file the run opened took its place: no console text in them.
+    EXPECT_EQ(dir.Read("out.bin"),
+              fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers))
+        << redirect;
+    EXPECT_EQ(dir.Read("fix.bin"), fixture::ConsFixRecord("first", "second")) << redirect;
   }
-  // The files themselves were written in full.
-  EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
 }
 
 // The run stops at the input `bad`; the block before it stays.
@@ -132,7 +136,8 @@ void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string
 TEST(Inputs, CannotBeOpened) {
   InputDir dir;
   ASSERT_EQ(RunIn(dir, "mkdir dir.src && mkfifo fifo.src && ln -s nowhere dangling.src").status, 0);
-  for (const char* bad : {"missing.src", "dir.src", "fifo.src", "dangling.src"}) {
+  // A device that never ends, too, is refused before anything is read.
+  for (const char* bad : {"missing.src", "dir.src", "fifo.src", "dangling.src", "/dev/zero"}) {
     ExpectStopAt(dir, bad, "Could not open input file " + std::string(bad));
   }
 }

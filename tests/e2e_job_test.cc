@@ -286,6 +286,10 @@ TEST(SameFile, OutputIsAnInputUnderAnotherName) {
             "Output file hard.src is the same file as b.src"},
            {"ln -s job.txt link.job", "out.bin link.job 1 2 3 4 a.src x",
             "Output file link.job is the same file as job.txt"},
+           {"ln -s job.txt link.job", "link.job fix.bin 1 2 3 4 a.src x",
+            "Output file link.job is the same file as job.txt"},
+           {"ln job.txt hard.job", "hard.job fix.bin 1 2 3 4 a.src x b.src y",
+            "Output file hard.job is the same file as job.txt"},
            // Writing through the link would create the input c.src.
            {"ln -s c.src link.bin", "link.bin fix.bin 1 2 3 4 a.src x c.src y",
             "Output file link.bin is the same file as c.src"},
@@ -302,6 +306,17 @@ TEST(SameFile, OutputIsAnInputUnderAnotherName) {
     EXPECT_EQ(r.output, std::string(c.message) + "\n") << c.job;
     EXPECT_EQ(dir.Snapshot(), before) << c.job;
   }
+}
+
+TEST(SameFile, OutputIsAnInputByItsAbsolutePath) {
+  JobDir dir("");
+  const std::string absolute = dir / "b.src";
+  dir.Write("job.txt", absolute + " fix.bin 1 2 3 4 a.src first b.src second");
+  const auto before = dir.Snapshot();
+  const Result r = dir.Run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Output file " + absolute + " is the same file as b.src\n");
+  EXPECT_EQ(dir.Snapshot(), before);
 }
 
 }  // namespace

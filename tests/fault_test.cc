@@ -1,11 +1,10 @@
-// Faults from outside the tool, end to end with the built binary: outputs
-// that cannot be written, inputs cut short or with wild offsets, job files
-// that are huge, binary or directories, outputs that are the job file or an
-// input under another name, and a standard output nobody can read.
+// Faults from outside the tool, end to end with the built binary: inputs
+// cut short or with wild offsets, job files that are huge or binary. The
+// outputs that cannot be written, the inputs that cannot be opened and the
+// outputs that are other files are tested with the other failed runs
+// (e2e_files_test.cc, e2e_job_test.cc).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -35,15 +34,6 @@ std::string JobText(const std::string& merged, const std::string& cons_fix, cons
   return text;
 }
 
-std::vector<std::string> DirEntries(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A directory holding the two well-formed inputs a.src and b.src.
 class Faults : public ::testing::Test {
  protected:
@@ -58,74 +48,23 @@ class Faults : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(Faults, MergedFileOnFullDevice) {
-  dir_.Write("job.txt", JobText("/dev/full", "fix.bin", ab_));
-  const Result r = Blkmerge(dir_, "job.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "Could not write output file /dev/full\n");
-  EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
-}
-
-TEST_F(Faults, ConsFixFileOnFullDevice) {
-  dir_.Write("job.txt", JobText("out.bin", "/dev/full", ab_));
-  const Result r = Blkmerge(dir_, "job.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output,
-            "Processed a.src as first\n"
-            "Processed b.src as second\n"
-            "Could not write output file /dev/full\n");
-  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
-}
-
-TEST_F(Faults, OutputInMissingDirectory) {
-  dir_.Write("job.txt", JobText("nowhere/out.bin", "fix.bin", ab_));
-  Result r = Blkmerge(dir_, "job.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "Could not open output file nowhere/out.bin\n");
-  EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "job.txt"}));
-
-  // The merged file was created before the cons_fix file failed: it stays,
-  // empty.
-  dir_.Write("job.txt", JobText("out.bin", "nowhere/fix.bin", ab_));
-  r = Blkmerge(dir_, "job.txt");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "Could not open output file nowhere/fix.bin\n");
-  EXPECT_EQ(dir_.Read("out.bin"), Bytes{});
-}
-
-TEST_F(Faults, JobFileIsDirectory) {
-  ASSERT_EQ(mkdir((dir_ / "jobs").c_str(), 0755), 0);
-  const Result r = Blkmerge(dir_, "jobs");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "Could not open input file jobs\n");
-  EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "jobs"}));
-}
-
-// A directory or a device (one that never ends, at that) is refused as an
-// input before anything is read from it.
-TEST_F(Faults, InputIsNotARegularFile) {
-  ASSERT_EQ(mkdir((dir_ / "sub").c_str(), 0755), 0);
-  for (const std::string input : {"sub", "/dev/zero"}) {
-    SCOPED_TRACE(input);
-    dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {input, "second"}}));
-    const Result r = Blkmerge(dir_, "job.txt");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Processed a.src as first\nCould not open input file " + input + "\n");
-    EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_}, {"first"}, kNumbers));
-    EXPECT_EQ(dir_.Read("fix.bin"), Bytes{});
-  }
-}
-
 // The rewrite needs every byte up to the end of the two tail words and the
 // 12 bytes after them (P + 20 in a well-formed input); what follows is not
-// read. Shorter inputs are refused, keeping the blocks before them.
-TEST_F(Faults, InputTruncatedAtEveryLength) {
+// read. Shorter inputs are refused, keeping the blocks before them. The
+// unit tests of the rewrite cut at every length; here a few cuts around
+// each part of the input.
+TEST_F(Faults, InputTruncated) {
   const fixture::Shape shape{.n = 2, .m = 1, .k = 3, .seed = 5, .extra = 6};
   const Bytes whole = fixture::MakeInput(shape);
   const uint64_t needed = fixture::TailOffset(shape) + 20;
   ASSERT_EQ(whole.size(), needed + 6);
   dir_.Write("job.txt", JobText("out.bin", "fix.bin", {{"a.src", "first"}, {"c.src", "second"}}));
-  for (uint64_t length = 0; length <= whole.size(); ++length) {
+  // None, the front part short by a byte, M short by a byte, the second
+  // table missing, the tail short by a byte, just enough, all of it.
+  const uint64_t m_end = 120 + 16 * 2 + 16;
+  for (const uint64_t length :
+       {uint64_t{0}, uint64_t{119}, m_end - 1, fixture::SecondTableOffset(shape), needed - 1,
+        needed, whole.size()}) {
     SCOPED_TRACE("length " + std::to_string(length));
     const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
     dir_.Write("c.src", cut);
@@ -246,64 +185,8 @@ TEST_F(Faults, BinaryJobFile) {
     const Result r = Blkmerge(dir_, "job.bin");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(std::find(messages.begin(), messages.end(), r.output), messages.end()) << r.output;
-    EXPECT_EQ(DirEntries(dir_), (std::vector<std::string>{"a.src", "b.src", "job.bin"}));
+    EXPECT_EQ(dir_.Files(), (std::vector<std::string>{"a.src", "b.src", "job.bin"}));
   }
-}
-
-// An output that reaches the job file or an input under another name is
-// refused before any output is created; the file it names keeps its bytes.
-TEST_F(Faults, OutputIsJobFileOrInputUnderAnotherName) {
-  dir_.Write("job.txt", "");  // rewritten in place below, so the links stay
-  ASSERT_EQ(symlink("job.txt", (dir_ / "job.link").c_str()), 0);
-  ASSERT_EQ(link((dir_ / "job.txt").c_str(), (dir_ / "job.hard").c_str()), 0);
-  ASSERT_EQ(symlink("b.src", (dir_ / "b.link").c_str()), 0);
-  ASSERT_EQ(link((dir_ / "a.src").c_str(), (dir_ / "a.hard").c_str()), 0);
-  const std::string absolute_b = dir_ / "b.src";
-  struct Case {
-    std::string merged;
-    std::string cons_fix;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"./job.txt", "fix.bin", "Output file ./job.txt is the same file as job.txt"},
-      {"job.link", "fix.bin", "Output file job.link is the same file as job.txt"},
-      {"job.hard", "fix.bin", "Output file job.hard is the same file as job.txt"},
-      {"out.bin", "./a.src", "Output file ./a.src is the same file as a.src"},
-      {"out.bin", "a.hard", "Output file a.hard is the same file as a.src"},
-      {"b.link", "fix.bin", "Output file b.link is the same file as b.src"},
-      {absolute_b, "fix.bin", "Output file " + absolute_b + " is the same file as b.src"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.merged + " " + c.cons_fix);
-    const std::string job = JobText(c.merged, c.cons_fix, ab_);
-    dir_.Write("job.txt", job);
-    const Result r = Blkmerge(dir_, "job.txt");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, c.message + "\n");
-    EXPECT_EQ(dir_.Read("job.txt"), Bytes(job.begin(), job.end()));
-    EXPECT_EQ(dir_.Read("a.src"), a_);
-    EXPECT_EQ(dir_.Read("b.src"), b_);
-    EXPECT_FALSE(dir_.Exists("out.bin"));
-    EXPECT_FALSE(dir_.Exists("fix.bin"));
-  }
-}
-
-// A run that cannot print its messages must not claim success.
-TEST_F(Faults, StandardOutputOnFullDevice) {
-  dir_.Write("job.txt", JobText("out.bin", "fix.bin", ab_));
-  const Result r = Blkmerge(dir_, "job.txt >/dev/full");
-  EXPECT_EQ(r.status, 1);
-}
-
-// With standard output closed, the first file the run opens must not take
-// its place: the outputs hold their own bytes and no console text.
-TEST_F(Faults, StandardOutputClosed) {
-  dir_.Write("job.txt", JobText("out.bin", "fix.bin", ab_));
-  const Result r = Blkmerge(dir_, "job.txt >&-");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "");
-  EXPECT_EQ(dir_.Read("out.bin"), fixture::ExpectedMerged({a_, b_}, {"first", "second"}, kNumbers));
-  EXPECT_EQ(dir_.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
 }
 
 }  // namespace

@@ -15,8 +15,9 @@ namespace {
 using fixture::Bytes;
 using fixture::Shape;
 
+// A run still going after a minute is killed and gives the status 124.
 Result Blkinspect(const TempDir& dir, const std::string& args) {
-  return RunIn(dir, std::string("'") + BLKINSPECT_BINARY + "' " + args + " 2>&1");
+  return RunIn(dir, std::string("timeout 60 '") + BLKINSPECT_BINARY + "' " + args + " 2>&1");
 }
 
 std::string HexWord(uint32_t v) {
@@ -185,14 +186,41 @@ TEST(Inspect, EmptyAliasesPassAgainstTheirJob) {
   EXPECT_NE(r.output.find("3 blocks, 2 records: all checks hold"), std::string::npos) << r.output;
 }
 
-TEST(Inspect, UsageAndUnreadableFiles) {
+const std::string kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
+
+TEST(Inspect, UsageErrorsExitTwo) {
   TempDir dir;
-  const std::string usage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
-  for (const char* args : {"", "--job", "--jason m", "a b c", "--job j --job j m"}) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"a b c", ""},
+      {"--job", "blkinspect: --job needs a job file\n"},
+      {"--jason m", "blkinspect: unknown option --jason\n"},
+      {"-j m", "blkinspect: unknown option -j\n"},
+      {"--job j --job=j m", "blkinspect: --job given twice\n"},
+  };
+  for (const auto& [args, error] : cases) {
     const Result r = Blkinspect(dir, args);
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(r.output, usage) << args;
+    EXPECT_EQ(r.output, error + kUsage) << args;
   }
+}
+
+TEST(Inspect, HelpAndVersionGoToStandardOutput) {
+  TempDir dir;
+  const std::string tool = std::string("'") + BLKINSPECT_BINARY + "'";
+  Result r = RunIn(dir, tool + " --help 2>/dev/null");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output.substr(0, kUsage.size()), kUsage);
+  for (const char* option :
+       {"--job JOB, --job=JOB", "--json", "--help", "--version", "Exit status"})
+    EXPECT_NE(r.output.find(option), std::string::npos) << option;
+  r = RunIn(dir, tool + " m --version 2>/dev/null");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "blkinspect " BLKMERGE_VERSION "\n");
+}
+
+TEST(Inspect, FilesThatCannotBeReadExitTwo) {
+  TempDir dir;
   dir.Write("m", Bytes(kMergedHeader.begin(), kMergedHeader.end()));
   dir.Write("bad.job", std::string("only.bin"));
   ASSERT_EQ(RunIn(dir, "mkfifo pipe").status, 0);
@@ -203,18 +231,54 @@ TEST(Inspect, UsageAndUnreadableFiles) {
       {"pipe", "blkinspect: pipe is not a regular file\n"},
       {"--job /dev/zero m", "blkinspect: could not open /dev/zero\n"},
       {"--job missing m", "blkinspect: could not open missing\n"},
+      {"--job=missing m", "blkinspect: could not open missing\n"},
       {"--job bad.job m",
        "blkinspect: job file bad.job cannot be used: Could not read output file names from input "
        "file bad.job\n"},
   };
   for (const auto& [args, message] : cases) {
     const Result r = Blkinspect(dir, args);
-    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(r.output, message) << args;
   }
+  // A report nobody can read is trouble too.
+  const Result full = RunIn(dir, std::string("'") + BLKINSPECT_BINARY + "' m >/dev/full; echo $?");
+  EXPECT_EQ(full.output, "2\n");
   const Result r = Blkinspect(dir, "-- m");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "0 blocks: all checks hold\n");
+}
+
+TEST(Inspect, JobGivenEitherWay) {
+  TempDir dir;
+  const std::string job = MergeShapes(dir, {{.n = 1, .m = 1, .k = 2, .seed = 2}});
+  const Result spaced = Blkinspect(dir, "--job " + job + " out.bin fix.bin");
+  const Result joined = Blkinspect(dir, "--job=" + job + " out.bin fix.bin");
+  EXPECT_EQ(spaced.status, 0);
+  EXPECT_EQ(joined.status, 0);
+  EXPECT_EQ(joined.output, spaced.output);
+  // The job names other aliases: the same file now fails against it.
+  dir.Write("other.job", std::string("out.bin fix.bin 0.5 -10 2e3 .25 in0.src b0"));
+  const Result other = Blkinspect(dir, "--job=other.job out.bin");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_EQ(LastLine(other.output), "1 block: 1 check failed");
+}
+
+TEST(Inspect, SparseFilesGiveShortReports) {
+  // Zeros as far as the file goes: the walks stop where a run's outputs
+  // must end, and list the first findings only.
+  TempDir dir;
+  dir.Write("m", Bytes(kMergedHeader.begin(), kMergedHeader.end()));
+  ASSERT_EQ(RunIn(dir, "truncate -s 64M s64 && truncate -s 10G s10g").status, 0);
+  for (const char* sparse : {"s64", "s10g"}) {
+    const Result r = Blkinspect(dir, std::string("m ") + sparse);
+    EXPECT_EQ(r.status, 1) << sparse;
+    EXPECT_LT(r.output.size(), 40'000u) << sparse;
+    EXPECT_EQ(LastLine(r.output), "0 blocks, 99 records: 298 checks failed") << sparse;
+    const Result merged = Blkinspect(dir, sparse);
+    EXPECT_EQ(merged.status, 1) << sparse;
+    EXPECT_EQ(LastLine(merged.output), "0 blocks: 2 checks failed") << sparse;
+  }
 }
 
 TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {

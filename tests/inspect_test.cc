@@ -8,10 +8,9 @@
 
 #include "consfix/cons_fix.h"
 #include "inspect/cons_fix_walk.h"
-#include "inspect/json.h"
+#include "inspect/format.h"
 #include "inspect/merged_walk.h"
-#include "inspect/messages.h"
-#include "inspect/render.h"
+#include "inspect/report.h"
 #include "merge/name_hash.h"
 #include "tests/fixture.h"
 
@@ -57,29 +56,36 @@ Merged MakeMerged(const std::vector<Shape>& shapes) {
   return m;
 }
 
-Report WalkBytes(const Bytes& bytes, const Job* job = nullptr) {
+// Every finding of the file, those of its blocks or records first; every
+// failure must be listed or counted as unlisted.
+template <typename Item>
+std::vector<Finding> AllFindings(const FileReport& file, const std::vector<Item>& items) {
+  std::vector<Finding> all;
+  for (const Item& item : items) all.insert(all.end(), item.findings.begin(), item.findings.end());
+  all.insert(all.end(), file.findings.begin(), file.findings.end());
+  EXPECT_EQ(all.size() + file.unlisted, file.failures);
+  return all;
+}
+std::vector<Finding> AllFindings(const MergedReport& r) { return AllFindings(r, r.blocks); }
+std::vector<Finding> AllFindings(const ConsFixReport& r) { return AllFindings(r, r.records); }
+
+MergedReport WalkBytes(const Bytes& bytes, const Job* job = nullptr) {
   MemorySource source(bytes);
-  Report report;
-  const WalkSummary summary = WalkMerged(source, job, report);
-  EXPECT_EQ(summary.items, report.blocks.size());
-  EXPECT_EQ(summary.failures, report.AllFindings().size());
-  return report;
+  return WalkMerged(source, job);
 }
 
-Report WalkRecords(const Bytes& bytes, const Job* job = nullptr) {
+ConsFixReport WalkRecords(const Bytes& bytes, const Job* job = nullptr) {
   MemorySource source(bytes);
-  Report report;
-  const WalkSummary summary = WalkConsFix(source, job, report);
-  EXPECT_EQ(summary.items, report.records.size());
-  EXPECT_EQ(summary.failures, report.AllFindings().size());
-  return report;
+  return WalkConsFix(source, job);
 }
 
-std::string Describe(const std::vector<Finding>& findings) {
+std::string Describe(const std::vector<Finding>& findings, const std::string& noun = "block") {
   std::string text;
-  for (const Finding& f : findings) text += message::Describe(f) + "\n";
+  for (const Finding& f : findings) text += inspect::Describe(f, noun) + "\n";
   return text;
 }
+std::string Describe(const MergedReport& r) { return Describe(AllFindings(r)); }
+std::string Describe(const ConsFixReport& r) { return Describe(AllFindings(r), "record"); }
 
 std::string HexWord(uint32_t v) {
   char text[16];
@@ -98,8 +104,8 @@ const std::vector<Shape> kShapes = {
 
 TEST(MergedWalk, WellFormedBlocksOfManyShapesPass) {
   const Merged m = MakeMerged(kShapes);
-  const Report r = WalkBytes(m.bytes, &m.job);
-  EXPECT_EQ(Describe(r.AllFindings()), "");
+  const MergedReport r = WalkBytes(m.bytes, &m.job);
+  EXPECT_EQ(Describe(r), "");
   ASSERT_EQ(r.blocks.size(), kShapes.size());
   for (size_t i = 0; i < kShapes.size(); ++i) {
     const BlockReport& b = r.blocks[i];
@@ -118,9 +124,9 @@ TEST(MergedWalk, WellFormedBlocksOfManyShapesPass) {
 
 TEST(MergedWalk, HeaderOnlyIsAnEmptyMergedFile) {
   const Bytes header(kMergedHeader.begin(), kMergedHeader.end());
-  const Report r = WalkBytes(header);
+  const MergedReport r = WalkBytes(header);
   EXPECT_TRUE(r.blocks.empty());
-  EXPECT_EQ(Describe(r.AllFindings()), "");
+  EXPECT_EQ(Describe(r), "");
 }
 
 // The worked block: N = 1, K = 2, 196 bytes at file offset 8.
@@ -130,7 +136,7 @@ TEST(MergedWalk, MessagesNameTheBlockAndBothOffsets) {
   fixture::PutLE32(m.bytes, 8 + 164, 0xFFFFFFC1);  // -63
   m.bytes[8 + 188] = 'H';
   EXPECT_EQ(
-      Describe(WalkBytes(m.bytes).AllFindings()),
+      Describe(WalkBytes(m.bytes)),
       "block 0 (offset 8), block offset 44 (file offset 52): tail reference is 141, expected 140: "
       "counted from block offset 48 it must land on \"hpid\"\n"
       "block 0 (offset 8), block offset 164 (file offset 172): back offset is -63, expected -64: "
@@ -159,13 +165,13 @@ TEST(MergedWalk, EveryTiedWordFlippedIsReportedInItsBlockAlone) {
         const uint64_t field = at >= 77 && at <= 79 ? 77 : at;
         Merged m = good;
         Flip(m.bytes, m.offsets[i] + byte, bit % 8);
-        const Report r = WalkBytes(m.bytes, &m.job);
-        const std::vector<Finding> all = r.AllFindings();
+        const MergedReport r = WalkBytes(m.bytes, &m.job);
+        const std::vector<Finding> all = AllFindings(r);
         SCOPED_TRACE("block " + std::to_string(i) + " offset " + std::to_string(at) + " bit " +
                      std::to_string(bit) + "\n" + Describe(all));
         EXPECT_EQ(r.blocks.size(), kShapes.size());
         EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const Finding& f) {
-          return f.offset == m.offsets[i] + field && f.at == field;
+          return f.Offset() == m.offsets[i] + field && f.at == field;
         }));
         for (const Finding& f : all) EXPECT_EQ(f.index, static_cast<int64_t>(i));
       }
@@ -184,8 +190,7 @@ TEST(MergedWalk, CopiedBytesAreNotChecked) {
     for (const uint64_t at : copied) {
       Merged m = good;
       Flip(m.bytes, m.offsets[i] + at, 3);
-      EXPECT_EQ(Describe(WalkBytes(m.bytes, &m.job).AllFindings()), "")
-          << "block " << i << " offset " << at;
+      EXPECT_EQ(Describe(WalkBytes(m.bytes, &m.job)), "") << "block " << i << " offset " << at;
     }
   }
 }
@@ -196,9 +201,9 @@ TEST(MergedWalk, EveryCutShortFileFailsUnlessItEndsBetweenBlocks) {
   ends.push_back(m.bytes.size());
   for (uint64_t size = 0; size <= m.bytes.size(); ++size) {
     const Bytes cut(m.bytes.begin(), m.bytes.begin() + static_cast<std::ptrdiff_t>(size));
-    const Report r = WalkBytes(cut);
+    const MergedReport r = WalkBytes(cut);
     const bool between = std::find(ends.begin(), ends.end(), size) != ends.end();
-    EXPECT_EQ(r.AllFindings().empty(), between) << "size " << size;
+    EXPECT_EQ(AllFindings(r).empty(), between) << "size " << size;
   }
 }
 
@@ -209,15 +214,18 @@ TEST(MergedWalk, JobNumbersHashesAndCountAreChecked) {
   std::swap(other.pairs[0], other.pairs[1]);
   other.pairs.push_back({"in.extra", "extra"});
   EXPECT_EQ(
-      Describe(WalkBytes(m.bytes, &other).AllFindings()),
+      Describe(WalkBytes(m.bytes, &other)),
       "block 0 (offset 8), block offset 0 (file offset 8): block hash is " +
           HexWord(NameHash("alias0")) + ", expected " + HexWord(NameHash("alias1")) +
-          ", the hash of alias \"alias1\"\n"
-          "block 0 (offset 8), block offset 64 (file offset 72): num3 is 20, the job says 21\n"
+          ": the hash of alias \"alias1\"\n"
+          "block 0 (offset 8), block offset 64 (file offset 72): num3 is 20, expected 21: the "
+          "job's "
+          "number\n"
           "block 1 (offset 204), block offset 0 (file offset 204): block hash is " +
           HexWord(NameHash("alias1")) + ", expected " + HexWord(NameHash("alias0")) +
-          ", the hash of alias \"alias0\"\n"
-          "block 1 (offset 204), block offset 64 (file offset 268): num3 is 20, the job says 21\n"
+          ": the hash of alias \"alias0\"\n"
+          "block 1 (offset 204), block offset 64 (file offset 268): num3 is 20, expected 21: the "
+          "job's number\n"
           "offset 464: the file holds 2 blocks, the job lists 3 pairs\n");
 }
 
@@ -226,22 +234,22 @@ TEST(MergedWalk, ChangedNumbersAreFoundOnlyWithTheJob) {
   for (const uint64_t at : {60u, 64u, 68u, 72u}) {
     Merged m = good;
     Flip(m.bytes, 8 + at, 2);
-    const std::vector<Finding> with_job = WalkBytes(m.bytes, &m.job).AllFindings();
-    ASSERT_FALSE(with_job.empty());
-    EXPECT_EQ(with_job.back().check, Check::kJobNumber);
-    EXPECT_EQ(with_job.back().offset, 8 + at);
+    const std::vector<Finding> with_job = AllFindings(WalkBytes(m.bytes, &m.job));
+    EXPECT_TRUE(std::any_of(with_job.begin(), with_job.end(), [at](const Finding& f) {
+      return f.check == "job_number" && f.Offset() == 8 + at;
+    })) << at;
     // Without the job only num1, held twice, can show the change.
-    EXPECT_EQ(WalkBytes(m.bytes).AllFindings().empty(), at != 72) << at;
+    EXPECT_EQ(AllFindings(WalkBytes(m.bytes)).empty(), at != 72) << at;
   }
 }
 
 TEST(MergedWalk, BadHeaderAndShortFile) {
-  EXPECT_EQ(Describe(WalkBytes(Bytes{'v', 'e', 'r'}).AllFindings()),
+  EXPECT_EQ(Describe(WalkBytes(Bytes{'v', 'e', 'r'})),
             "offset 0: the file is 3 bytes long, too short for the 8-byte header\n");
   Merged m = MakeMerged({kShapes[1]});
   m.bytes[7] = 0x3F;
   m.bytes.resize(m.bytes.size() + 100);
-  EXPECT_EQ(Describe(WalkBytes(m.bytes).AllFindings()),
+  EXPECT_EQ(Describe(WalkBytes(m.bytes)),
             "offset 0: the file does not start with \"vers\" and the float 2.0\n"
             "block 1 (offset 156): only 100 bytes left, too few for a block (at least 148)\n");
 }
@@ -250,9 +258,9 @@ TEST(MergedWalk, LengthsOutsideTheFileStopTheWalk) {
   Merged m = MakeMerged({kShapes[0], kShapes[0]});
   fixture::PutLE32(m.bytes, m.offsets[1] + 80, 0x7FFFFFF0);
   fixture::PutLE32(m.bytes, m.offsets[1] + 44, 0x80000000);
-  const Report r = WalkBytes(m.bytes, &m.job);
+  const MergedReport r = WalkBytes(m.bytes, &m.job);
   EXPECT_EQ(r.blocks.size(), 1u);
-  EXPECT_EQ(Describe(r.AllFindings()),
+  EXPECT_EQ(Describe(r),
             "block 1 (offset 204), block offset 80 (file offset 284): the word at block offset 80 "
             "(2147483632) "
             "and the word at 44 (-2147483648) both put the block's end outside the file; the walk "
@@ -263,7 +271,7 @@ TEST(MergedWalk, AnyBytesEndWithoutOverrun) {
   for (const int fill : {0x00, 0x10, 0xFF}) {
     Bytes b(kMergedHeader.begin(), kMergedHeader.end());
     b.resize(5000, static_cast<uint8_t>(fill));
-    EXPECT_FALSE(WalkBytes(b).AllFindings().empty());
+    EXPECT_FALSE(AllFindings(WalkBytes(b)).empty());
   }
 }
 
@@ -285,8 +293,8 @@ class CountingSource final : public Source {
 TEST(MergedWalk, ReadsInBoundedPieces) {
   const Merged m = MakeMerged({{.n = 20000, .m = 1, .k = 30000, .seed = 3}});
   CountingSource source(m.bytes);
-  Report r;
-  EXPECT_EQ(WalkMerged(source, &m.job, r).failures, 0u);
+  const MergedReport r = WalkMerged(source, &m.job);
+  EXPECT_EQ(r.failures, 0u);
   EXPECT_EQ(r.blocks.at(0).k, 30000);
   EXPECT_LE(source.largest, kReadChunk);
 }
@@ -309,21 +317,118 @@ class ShrunkSource final : public Source {
 TEST(MergedWalk, AFailedReadStopsTheWalk) {
   const Merged m = MakeMerged({kShapes[0]});
   ShrunkSource source(m.bytes, m.bytes.size() + 1000);
-  Report r;
-  EXPECT_EQ(WalkMerged(source, nullptr, r).failures, 1u);
+  const MergedReport r = WalkMerged(source, nullptr);
+  EXPECT_EQ(r.failures, 1u);
+  EXPECT_TRUE(r.unreadable);
   EXPECT_EQ(r.blocks.size(), 1u);
-  EXPECT_EQ(Describe(r.AllFindings()), "block 1 (offset 204): could not read 112 bytes\n");
+  EXPECT_EQ(Describe(r), "block 1 (offset 204): could not read 112 bytes\n");
 }
 
 TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
   Merged m = MakeMerged({{.n = 0, .m = 0, .k = 40, .seed = 3}});
   for (uint64_t e = 1; e < 40; ++e) Flip(m.bytes, 8 + 112 + 16 * e + 12, 0);
-  const std::vector<Finding> all = WalkBytes(m.bytes).AllFindings();
-  ASSERT_EQ(all.size(), kMaxEntryFindings + 1);
-  EXPECT_EQ(all.front().offset, 8u + 112 + 16 + 12);
-  EXPECT_EQ(message::Describe(all.back()),
-            "block 0 (offset 8), block offset 112 (file offset 120): 23 more second-table entries "
-            "carry another hash");
+  Report report{WalkBytes(m.bytes), std::nullopt, std::nullopt};
+  report.merged.name = "m";
+  const std::vector<Finding> all = AllFindings(report.merged);
+  ASSERT_EQ(all.size(), kMaxItemFindings);
+  EXPECT_EQ(report.merged.unlisted, 23u);
+  EXPECT_EQ(all.front().Offset(), 8u + 112 + 16 + 12);
+  EXPECT_EQ(Describe({all.front()}),
+            "block 0 (offset 8), block offset 140 (file offset 148): second-table entry hash is " +
+                HexWord(NameHash("alias0") ^ 1) + ", expected " + HexWord(NameHash("alias0")) +
+                ": the block's hash\n");
+  const std::string text = RenderText(report);
+  EXPECT_NE(text.find("\nm: 23 more failed checks not listed\n1 block: 39 checks failed\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(MergedWalk, AnEndOffTheGridIsReportedAsThat) {
+  // Both end words point 4 bytes past the tail, inside the file.
+  Merged m = MakeMerged({kShapes[0], kShapes[0]});
+  fixture::PutLE32(m.bytes, 8 + 80, 112 + 4);
+  fixture::PutLE32(m.bytes, 8 + 44, 140 + 4);
+  const MergedReport r = WalkBytes(m.bytes);
+  EXPECT_TRUE(r.blocks.empty());
+  EXPECT_EQ(Describe(r),
+            "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 "
+            "(116) and the word at 44 (144) put the block's end off the grid of whole 16-byte "
+            "entries after block offset 112; the walk stops here\n");
+}
+
+// Bounds: what one run writes, and how much of a hostile file is listed.
+
+// A file of `size` zero bytes that is never held in memory, as a sparse
+// file reads.
+class ZeroSource final : public Source {
+ public:
+  explicit ZeroSource(uint64_t size) : size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) override {
+    largest = std::max<uint64_t>(largest, out.size());
+    std::fill(out.begin(), out.end(), uint8_t{0});
+    return offset + out.size() <= size_;
+  }
+  uint64_t largest = 0;
+
+ private:
+  uint64_t size_;
+};
+
+TEST(Bounds, NoMoreBlocksThanOneRunWrites) {
+  const Merged most = MakeMerged(std::vector<Shape>(kMaxPairs, {.n = 0, .m = 0, .k = 0}));
+  EXPECT_EQ(Describe(WalkBytes(most.bytes, &most.job)), "");
+  Merged more = MakeMerged(std::vector<Shape>(kMaxPairs + 1, {.n = 0, .m = 0, .k = 0}));
+  more.job.pairs.pop_back();
+  const MergedReport r = WalkBytes(more.bytes, &more.job);
+  EXPECT_EQ(r.blocks.size(), kMaxPairs);
+  // The walk stopped before the end: the block count is not compared.
+  EXPECT_EQ(Describe(r), "block 100 (offset 14808): more blocks than any run writes\n");
+}
+
+TEST(Bounds, ASparseFileGivesAShortReportQuickly) {
+  ZeroSource merged(uint64_t{10} << 30);
+  ZeroSource records(uint64_t{10} << 30);
+  Report report{WalkMerged(merged, nullptr), WalkConsFix(records, nullptr), std::nullopt};
+  report.merged.name = "m";
+  report.cons_fix->name = "c";
+  EXPECT_EQ(Describe(report.merged),
+            "offset 0: the file does not start with \"vers\" and the float 2.0\n"
+            "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 (0) "
+            "and the word at 44 (0) both put the block's end outside the file; the walk stops "
+            "here\n");
+  const ConsFixReport& c = *report.cons_fix;
+  EXPECT_EQ(c.records.size(), kMaxPairs - 1);
+  EXPECT_EQ(c.failures, 3 * (kMaxPairs - 1) + 1);  // the matrix's diagonal, and the stop
+  EXPECT_EQ(c.unlisted, c.failures - kMaxListedFindings - 1);
+  EXPECT_EQ(Describe(c.findings, "record"),
+            "record 99 (offset 17424): more records than any run writes\n");
+  EXPECT_LE(std::max(merged.largest, records.largest), kReadChunk);
+  const std::string text = RenderText(report);
+  EXPECT_LT(text.size(), 40'000u);
+  EXPECT_NE(text.find("\nc: 97 more failed checks not listed\n0 blocks, 99 records: 300 checks "
+                      "failed\n"),
+            std::string::npos);
+  EXPECT_LT(RenderJson(report).size(), 60'000u);
+}
+
+TEST(Bounds, FindingsAreListedUpToTheCaps) {
+  // 20 blocks of 40 entries, each with the wrong hash: 16 listed a block
+  // until 200 are listed in all.
+  constexpr uint64_t kBlocks = 20;
+  constexpr int32_t kEntries = 40;
+  Merged m = MakeMerged(std::vector<Shape>(kBlocks, {.n = 0, .m = 0, .k = kEntries}));
+  for (const uint64_t offset : m.offsets) {
+    for (uint64_t e = 0; e < kEntries; ++e) Flip(m.bytes, offset + 112 + 16 * e + 12, 0);
+  }
+  const MergedReport r = WalkBytes(m.bytes);
+  ASSERT_EQ(r.blocks.size(), kBlocks);
+  EXPECT_EQ(r.failures, kBlocks * kEntries);
+  EXPECT_EQ(r.blocks[0].findings.size(), kMaxItemFindings);
+  EXPECT_EQ(r.blocks[11].findings.size(), kMaxItemFindings);
+  EXPECT_EQ(r.blocks[12].findings.size(), kMaxListedFindings - 12 * kMaxItemFindings);
+  EXPECT_TRUE(r.blocks[13].findings.empty());
+  EXPECT_EQ(r.unlisted, kBlocks * kEntries - kMaxListedFindings);
 }
 
 // cons_fix records.
@@ -334,15 +439,17 @@ TEST(ConsFixWalk, RecordsOfAWellFormedJobPass) {
   const std::string first(64, 'f');  // fills its field: no zero after it
   const std::string last(76, 'z');
   const Job job = MakeJob({first, "b", "c\x01\xff", last});
-  const Report r = WalkRecords(ConsFixRecords(job.pairs), &job);
-  EXPECT_EQ(Describe(r.AllFindings()), "");
+  const ConsFixReport r = WalkRecords(ConsFixRecords(job.pairs), &job);
+  EXPECT_EQ(Describe(r), "");
   ASSERT_EQ(r.records.size(), 3u);
   EXPECT_EQ(r.records[0].first, first);
   EXPECT_EQ(r.records[0].second, "b");
   EXPECT_EQ(r.records[1].second, "c\x01\xff");
   EXPECT_EQ(r.records[2].second, last);
   EXPECT_EQ(r.records[2].offset, 352u);
-  EXPECT_EQ(message::RecordLine(r.records[1]), "record 1 at 176: \"" + first + "\" \"c\\x01\xff\"");
+  Report report{{}, r, std::nullopt};
+  EXPECT_NE(RenderText(report).find("\nrecord 1 at 176: \"" + first + "\" \"c\\x01\xff\"\n"),
+            std::string::npos);
 }
 
 TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
@@ -351,16 +458,16 @@ TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
     for (uint64_t at = 140; at < 176; ++at) {
       Bytes b = good;
       Flip(b, 176 * record + at, 6);
-      const std::vector<Finding> all = WalkRecords(b).AllFindings();
+      const std::vector<Finding> all = AllFindings(WalkRecords(b));
       ASSERT_EQ(all.size(), 1u) << at;
-      EXPECT_EQ(all[0].check, Check::kMatrix);
+      EXPECT_EQ(all[0].check, "matrix");
       EXPECT_EQ(all[0].index, static_cast<int64_t>(record));
-      EXPECT_EQ(all[0].offset, 176 * record + (at & ~uint64_t{3}));
+      EXPECT_EQ(all[0].Offset(), 176 * record + (at & ~uint64_t{3}));
     }
   }
   Bytes b = good;
   Flip(b, 176 + 156, 0);
-  EXPECT_EQ(Describe(WalkRecords(b).AllFindings()),
+  EXPECT_EQ(Describe(WalkRecords(b)),
             "record 1 (offset 176), record offset 156 (file offset 332): matrix entry (1, 1) is "
             "1.0000001 "
             "(0x3F800001), expected 1\n");
@@ -373,7 +480,7 @@ TEST(ConsFixWalk, PaddingNamesAndLength) {
   b[176] = 'F';         // record 1 names another first alias
   b.resize(b.size() + 5);
   EXPECT_EQ(
-      Describe(WalkRecords(b).AllFindings()),
+      Describe(WalkRecords(b)),
       "record 0 (offset 0), record offset 10 (file offset 10): byte 0x78 after the end of the "
       "first name: "
       "the field must be padded with zero bytes\n"
@@ -387,68 +494,69 @@ TEST(ConsFixWalk, PaddingNamesAndLength) {
 TEST(ConsFixWalk, AgainstTheJob) {
   const Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
   const Job job = MakeJob({"first", "second", "Third", "fourth"});
-  EXPECT_EQ(Describe(WalkRecords(b, &job).AllFindings()),
+  EXPECT_EQ(Describe(WalkRecords(b, &job)),
             "record 1 (offset 176), record offset 64 (file offset 240): second name is \"third\", "
             "the alias of "
             "pair 3 is \"Third\"\n"
             "offset 352: the file holds 2 records, the job's pairs need 3\n");
   const Job one = MakeJob({"first"});
-  EXPECT_EQ(Describe(WalkRecords({}, &one).AllFindings()), "");
-  EXPECT_EQ(Describe(WalkRecords(b, &one).AllFindings()),
+  EXPECT_EQ(Describe(WalkRecords({}, &one)), "");
+  EXPECT_EQ(Describe(WalkRecords(b, &one)),
             "offset 352: the file holds 2 records, the job's pairs need 0\n");
   const Job renamed = MakeJob({"primo", "second", "third"});
-  EXPECT_EQ(WalkRecords(b, &renamed).AllFindings().size(), 2u);
+  EXPECT_EQ(AllFindings(WalkRecords(b, &renamed)).size(), 2u);
 }
 
 // JSON text.
 
 TEST(Json, StringsAreValidUtf8WithEveryOddByteEscaped) {
-  EXPECT_EQ(json::String("plain"), "\"plain\"");
-  EXPECT_EQ(json::String(std::string("a\x00\x01\x1f\x7f\"\\/", 8)),
+  EXPECT_EQ(JsonString("plain"), "\"plain\"");
+  EXPECT_EQ(JsonString(std::string("a\x00\x01\x1f\x7f\"\\/", 8)),
             "\"a\\u0000\\u0001\\u001f\\u007f\\\"\\\\/\"");
-  EXPECT_EQ(json::String("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
+  EXPECT_EQ(JsonString("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
             "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"");
   // A stray continuation byte, a lone lead byte, an overlong form, a
   // surrogate and a code point past U+10FFFF: each bad byte is U+FFFD.
   const std::string r = "\xEF\xBF\xBD";
-  EXPECT_EQ(json::String("\x80"), "\"" + r + "\"");
-  EXPECT_EQ(json::String("x\xC3"), "\"x" + r + "\"");
-  EXPECT_EQ(json::String("\xC0\x80"), "\"" + r + r + "\"");
-  EXPECT_EQ(json::String("\xED\xA0\x80"), "\"" + r + r + r + "\"");
-  EXPECT_EQ(json::String("\xF4\x90\x80\x80"), "\"" + r + r + r + r + "\"");
-  EXPECT_EQ(json::Hex("a\x01\xff"), "\"6101ff\"");
+  EXPECT_EQ(JsonString("\x80"), "\"" + r + "\"");
+  EXPECT_EQ(JsonString("x\xC3"), "\"x" + r + "\"");
+  EXPECT_EQ(JsonString("\xC0\x80"), "\"" + r + r + "\"");
+  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"" + r + r + r + "\"");
+  EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"" + r + r + r + r + "\"");
+  EXPECT_EQ(JsonString("\xE0\x9F\xBF"), "\"" + r + r + r + "\"");
+  // The last code points before the surrogates and of all.
+  EXPECT_EQ(JsonString("\xED\x9F\xBF\xF4\x8F\xBF\xBF"), "\"\xED\x9F\xBF\xF4\x8F\xBF\xBF\"");
+  EXPECT_EQ(JsonHex("a\x01\xff"), "\"6101ff\"");
 }
 
 TEST(Json, FloatsThatAreNoJsonNumbersBecomeStrings) {
-  EXPECT_EQ(json::Float(0.5F), "0.5");
-  EXPECT_EQ(json::Float(-1e30F), "-1e+30");
-  EXPECT_EQ(json::Float(std::numeric_limits<float>::infinity()), "\"Infinity\"");
-  EXPECT_EQ(json::Float(std::numeric_limits<float>::quiet_NaN()), "\"NaN\"");
+  EXPECT_EQ(JsonFloat(0.5F), "0.5");
+  EXPECT_EQ(JsonFloat(-1e30F), "-1e+30");
+  EXPECT_EQ(JsonFloat(std::numeric_limits<float>::infinity()), "\"Infinity\"");
+  EXPECT_EQ(JsonFloat(std::numeric_limits<float>::quiet_NaN()), "\"NaN\"");
+}
+
+// The report of both files, as the command line makes it.
+Report ReportOf(const Bytes& merged, const Bytes& records, const std::string& merged_name,
+                const std::string& records_name) {
+  Report report{WalkBytes(merged), WalkRecords(records), std::nullopt};
+  report.merged.name = merged_name;
+  report.cons_fix->name = records_name;
+  return report;
 }
 
 TEST(Render, TextListsBlocksRecordsAndFailures) {
   Merged m = MakeMerged({{.n = 1, .m = 1, .k = 2, .seed = 7}});
   m.bytes[8 + 77] ^= 1;
   const Bytes records = ConsFixRecords(Pairs({"first", "se\ncond"}));
-  StringOutput out;
-  const auto text = MakeTextRenderer(out);
-  MemorySource merged(m.bytes);
-  MemorySource cons_fix(records);
-  text->BeginMerged("m.out", m.bytes.size());
-  const uint64_t failures = WalkMerged(merged, nullptr, *text).failures;
-  text->EndMerged();
-  text->BeginConsFix("c.out", records.size());
-  const uint64_t records_walked = WalkConsFix(cons_fix, nullptr, *text).items;
-  text->EndConsFix();
-  text->Finish(std::nullopt, 1, records_walked, failures);
   const std::string hash = HexWord(NameHash("alias0"));
-  EXPECT_EQ(out.text(), "block 0 at 8: length 196, hash " + hash +
-                            ", N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
-                            "m.out: block 0 (offset 8), block offset 77 (file offset 85): the "
-                            "three bytes hold 141, expected 140: "
-                            "the low 24 bits of the tail reference\n"
-                            "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
-                            "1 block, 1 record: 1 check failed\n");
+  EXPECT_EQ(RenderText(ReportOf(m.bytes, records, "m.out", "c.out")),
+            "block 0 at 8: length 196, hash " + hash +
+                ", N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
+                "m.out: block 0 (offset 8), block offset 77 (file offset 85): 24-bit tail "
+                "reference is 141, expected 140: the low three bytes of the tail reference\n"
+                "record 0 at 0: \"first\" \"se\\x0Acond\"\n"
+                "1 block, 1 record: 1 check failed\n");
 }
 
 TEST(Render, JsonHoldsTheSameReport) {
@@ -456,32 +564,21 @@ TEST(Render, JsonHoldsTheSameReport) {
   merged.push_back(0);
   Bytes records = ConsFixRecords(Pairs({"a", "\x01\xff"}));
   records[148] = 1;
-  StringOutput out;
-  const auto json = MakeJsonRenderer(out);
-  MemorySource merged_source(merged);
-  MemorySource records_source(records);
-  json->BeginMerged("m\"", merged.size());
-  const uint64_t failures = WalkMerged(merged_source, nullptr, *json).failures;
-  json->EndMerged();
-  json->BeginConsFix("c", records.size());
-  const WalkSummary walked = WalkConsFix(records_source, nullptr, *json);
-  json->EndConsFix();
-  json->Finish("j", 0, walked.items, failures + walked.failures);
+  Report report = ReportOf(merged, records, "m\"", "c");
+  report.job = "j";
   EXPECT_EQ(
-      out.text(),
+      RenderJson(report),
       "{\"merged\":{\"file\":\"m\\\"\",\"size\":9,\"blocks\":[\n"
-      "\n],\"failures\":[{\"check\":\"block_too_short\",\"block\":0,\"block_offset\":0,\"offset\":"
-      "8,"
-      "\"message\":\"block 0 (offset 8): only 1 byte left, too few for a block (at least 148)\"}]},"
+      "],\"failures\":[{\"check\":\"block_too_short\",\"block\":0,\"offset\":8,"
+      "\"message\":\"block 0 (offset 8): only 1 byte left, too few for a block (at least 148)\"}],"
+      "\"unlisted\":0},"
       "\"cons_fix\":{\"file\":\"c\",\"size\":176,\"records\":[\n"
       "{\"index\":0,\"offset\":0,\"first\":\"a\",\"first_hex\":\"61\",\"second\":"
-      "\"\\u0001\xEF\xBF\xBD\","
-      "\"second_hex\":\"01ff\",\"failures\":[{\"check\":\"matrix\",\"record\":0,\"record_offset\":"
-      "148,"
-      "\"offset\":148,\"message\":\"record 0 (offset 0), record offset 148 (file offset 148): "
-      "matrix entry "
-      "(0, 2) is 1e-45 (0x00000001), expected 0\"}]}\n"
-      "],\"failures\":[]},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
+      "\"\\u0001\xEF\xBF\xBD\",\"second_hex\":\"01ff\",\"failures\":[{\"check\":\"matrix\","
+      "\"record\":0,\"record_offset\":148,\"offset\":148,\"message\":\"record 0 (offset 0), "
+      "record offset 148 (file offset 148): matrix entry (0, 2) is 1e-45 (0x00000001), expected "
+      "0\"}]}\n"
+      "],\"failures\":[],\"unlisted\":0},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
 }
 
 }  // namespace
