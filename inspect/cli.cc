@@ -1,11 +1,5 @@
 #include "inspect/cli.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +12,8 @@
 #include "inspect/messages.h"
 #include "inspect/render.h"
 #include "merge/io.h"
+#include "platform/file.h"
+#include "platform/process.h"
 
 namespace blkmerge::inspect {
 namespace {
@@ -55,63 +51,42 @@ std::optional<Options> Parse(int argc, const char* const* argv) {
   return options;
 }
 
-// Writes to a descriptor, one call per piece, and remembers a failure.
-class DescriptorOutput final : public Output {
+// The report, written to standard output as it comes.
+class ConsoleOutput final : public Output {
  public:
-  explicit DescriptorOutput(int fd) : fd_(fd) {}
-  void Write(std::string_view text) override {
-    while (ok_ && !text.empty()) {
-      const ssize_t n = write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) ok_ = false;
-      if (n > 0) text.remove_prefix(static_cast<size_t>(n));
-    }
-  }
-  bool ok() const { return ok_; }
+  explicit ConsoleOutput(platform::Console& console) : console_(console) {}
+  void Write(std::string_view text) override { console_.Print(text); }
 
  private:
-  int fd_;
-  bool ok_ = true;
+  platform::Console& console_;
 };
 
-void Say(int fd, std::string_view line) {
-  DescriptorOutput out(fd);
-  out.Write(std::string(line) + "\n");
-}
-
-// An open regular file, closed when it goes.
+// An open regular file to walk.
 class InputFile {
  public:
-  InputFile() = default;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() {
-    if (fd_ >= 0) close(fd_);
-  }
   // Returns the message when the file cannot be read.
   std::optional<std::string> Open(const std::string& name) {
-    // Non-blocking, so that a named pipe is refused below, not waited on.
-    fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return message::CouldNotOpen(name);
-    if (!S_ISREG(st.st_mode)) return message::NotARegularFile(name);
-    source_.emplace(fd_, static_cast<uint64_t>(st.st_size));
+    // Any kind opens without waiting, so that it can be told apart below.
+    file_ = platform::File::OpenAny(name);
+    if (!file_.is_open()) return message::CouldNotOpen(name);
+    if (file_.info().kind != platform::FileKind::kRegular) return message::NotARegularFile(name);
+    source_.emplace(file_);
     return std::nullopt;
   }
   FileSource& source() { return *source_; }
 
  private:
-  int fd_ = -1;
+  platform::File file_;
   std::optional<FileSource> source_;
 };
 
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::Console console;
   const auto options = Parse(argc, argv);
   if (!options) {
-    Say(STDERR_FILENO, message::kUsage);
+    console.PrintErrorLine(message::kUsage);
     return kExitUsage;
   }
 
@@ -119,11 +94,11 @@ int Run(int argc, const char* const* argv) {
   if (options->job) {
     const auto problem = ReadJobFile(*options->job, job);
     if (!problem) {
-      Say(STDERR_FILENO, message::CouldNotOpen(*options->job));
+      console.PrintErrorLine(message::CouldNotOpen(*options->job));
       return kExitFailed;
     }
     if (!problem->ok()) {
-      Say(STDERR_FILENO,
+      console.PrintErrorLine(
           message::BadJob(*options->job, blkmerge::message::ForJob(*problem, *options->job)));
       return kExitFailed;
     }
@@ -133,17 +108,17 @@ int Run(int argc, const char* const* argv) {
   InputFile merged;
   InputFile cons_fix;
   if (auto problem = merged.Open(options->merged)) {
-    Say(STDERR_FILENO, *problem);
+    console.PrintErrorLine(*problem);
     return kExitFailed;
   }
   if (options->cons_fix) {
     if (auto problem = cons_fix.Open(*options->cons_fix)) {
-      Say(STDERR_FILENO, *problem);
+      console.PrintErrorLine(*problem);
       return kExitFailed;
     }
   }
 
-  DescriptorOutput out(STDOUT_FILENO);
+  ConsoleOutput out(console);
   const auto renderer = options->json ? MakeJsonRenderer(out) : MakeTextRenderer(out);
   renderer->BeginMerged(options->merged, merged.source().Size());
   const WalkSummary blocks = WalkMerged(merged.source(), job_or_null, *renderer);
@@ -157,7 +132,7 @@ int Run(int argc, const char* const* argv) {
   const uint64_t failures = blocks.failures + (records ? records->failures : 0);
   renderer->Finish(options->job, blocks.items,
                    records ? std::optional<uint64_t>(records->items) : std::nullopt, failures);
-  return failures == 0 && out.ok() ? kExitAllHold : kExitFailed;
+  return failures == 0 && console.ok() ? kExitAllHold : kExitFailed;
 }
 
 }  // namespace blkmerge::inspect

@@ -1,7 +1,6 @@
 #include "driver/job_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/peak_memory.h"
 
 namespace blkmerge {
 namespace {
@@ -457,11 +458,7 @@ JobProblem ReadGenerated(std::string head, char fill, uint64_t count, std::strin
   return ReadJob(in, job);
 }
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+using testutil::PeakKilobytes;
 
 constexpr uint64_t k50MB = 50'000'000;
 
