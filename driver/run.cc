@@ -34,10 +34,14 @@ class Console {
   platform::Console console_;
 };
 
-// Opens `name` as an output, emptied.
+// Opens `name` as an output, emptied. One that is empty already (a new
+// file, mostly) is not truncated: on ext4 a truncation marks the file for
+// writeback at close, which made closing a large merged file wait for the
+// disk (a large job took 1.5 times as long).
 platform::File CreateOutput(const std::string& name) {
   platform::File file = platform::File::OpenOutput(name);
-  return file.Truncate(0) ? std::move(file) : platform::File();
+  if (!file.is_open() || (file.info().size > 0 && !file.Truncate(0))) return {};
+  return file;
 }
 
 }  // namespace
