@@ -230,6 +230,9 @@ TEST(WindowsBuild, FailedRunsMatch) {
       {"a directory as input",
        JobThen("out.bin fix.bin 1 2 3 4 a.src first dir.src second", "mkdir dir.src"), "job.txt",
        stop + "Could not open input file dir.src\n", 1},
+      // The null device on Windows, a missing file here.
+      {"a device as input", Job("out.bin fix.bin 1 2 3 4 a.src first NUL second"), "job.txt",
+       stop + "Could not open input file NUL\n", 1},
       {"an input cut short", with_bad_input([](Bytes& b) { b.resize(150); }), "job.txt",
        stop + "Input file bad.src is truncated or damaged\n", 1},
       {"an input with N negative", with_bad_input([](Bytes& b) { fixture::SetN(b, -1); }),
