@@ -1,52 +1,47 @@
 #include "driver/job_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <istream>
 #include <streambuf>
+
+#include "platform/file.h"
 
 namespace blkmerge {
 namespace {
 
-// Reads an open file descriptor through a fixed buffer.
-class DescriptorBuf final : public std::streambuf {
+// Reads an open file through a fixed buffer, and asks no more once it has
+// ended.
+class FileBuf final : public std::streambuf {
  public:
-  explicit DescriptorBuf(int fd) : fd_(fd) {}
+  explicit FileBuf(platform::File& file) : file_(file) {}
 
  protected:
   int_type underflow() override {
-    ssize_t n = 0;
-    do {
-      n = read(fd_, buffer_.data(), buffer_.size());
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return traits_type::eof();
-    setg(buffer_.data(), buffer_.data(), buffer_.data() + n);
+    if (ended_) return traits_type::eof();
+    const platform::ReadResult read =
+        file_.Read({reinterpret_cast<uint8_t*>(buffer_.data()), buffer_.size()});
+    if (read.bytes == 0) {
+      ended_ = true;
+      return traits_type::eof();
+    }
+    setg(buffer_.data(), buffer_.data(), buffer_.data() + read.bytes);
     return traits_type::to_int_type(buffer_[0]);
   }
 
  private:
-  int fd_;
+  platform::File& file_;
+  bool ended_ = false;
   std::array<char, 1 << 16> buffer_{};
 };
 
 }  // namespace
 
 std::optional<JobProblem> ReadJobFile(const std::string& name, Job& job) {
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::optional<JobProblem> problem;
-  if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISBLK(st.st_mode)) {
-    DescriptorBuf buf(fd);
-    std::istream text(&buf);
-    problem = ReadJob(text, job);
-  }
-  close(fd);
-  return problem;
+  platform::File file = platform::File::OpenStream(name);
+  if (!file.is_open()) return std::nullopt;
+  FileBuf buf(file);
+  std::istream text(&buf);
+  return ReadJob(text, job);
 }
 
 }  // namespace blkmerge

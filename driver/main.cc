@@ -1,3 +1,7 @@
 #include "driver/run.h"
+#include "platform/process.h"
 
-int main(int argc, char** argv) { return blkmerge::Run(argc, argv); }
+int main(int argc, char** argv) {
+  const blkmerge::platform::CommandLine command_line(argc, argv);
+  return blkmerge::Run(command_line.argc(), command_line.argv());
+}

@@ -1,7 +1,5 @@
 #include "driver/same_file.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -12,7 +10,7 @@ namespace {
 // Symbolic links followed in a row before giving up, as the kernel does.
 constexpr int kMaxLinks = 40;
 
-std::filesystem::path NormalPath(const std::string& name) {
+std::filesystem::path NormalPath(const std::filesystem::path& name) {
   namespace fs = std::filesystem;
   // Absolute first: a relative name none of whose parts exists would come
   // back from weakly_canonical still relative, and out.bin would not match
@@ -35,37 +33,39 @@ std::filesystem::path NormalPath(const std::string& name) {
 // each lookup costs system calls.
 class NamedFile {
  public:
-  explicit NamedFile(const std::string& name)
-      : name_(&name), exists_(stat(name.c_str(), &st_) == 0) {}
+  explicit NamedFile(const std::string& name) : path_(platform::PathOf(name)) {
+    if (path_) {
+      const auto info = platform::InfoOf(*path_);
+      if (info) id_ = info->id;
+    }
+  }
 
   bool SameAs(NamedFile& other) {
-    if (exists_ && other.exists_)
-      return st_.st_dev == other.st_.st_dev && st_.st_ino == other.st_.st_ino;
+    if (!path_ || !other.path_) return false;
+    if (id_ && other.id_) return *id_ == *other.id_;
     // An existing name normalises to its real path, where a file is. When
     // nothing is where the missing name normalises to, the two differ, and
     // the existing name need not be normalised (the common case: outputs
     // not made yet, compared with every input).
-    if (exists_ != other.exists_ && !(exists_ ? other : *this).NormalExists()) return false;
-    return Normal() == other.Normal();
+    if (id_.has_value() != other.id_.has_value() && !(id_ ? other : *this).NormalExists()) {
+      return false;
+    }
+    return platform::SamePathName(Normal(), other.Normal());
   }
 
  private:
   const std::filesystem::path& Normal() {
-    if (!normal_) normal_ = NormalPath(*name_);
+    if (!normal_) normal_ = NormalPath(*path_);
     return *normal_;
   }
 
   bool NormalExists() {
-    if (!normal_exists_) {
-      struct stat st {};
-      normal_exists_ = stat(Normal().c_str(), &st) == 0;
-    }
+    if (!normal_exists_) normal_exists_ = platform::InfoOf(Normal()).has_value();
     return *normal_exists_;
   }
 
-  const std::string* name_;
-  struct stat st_ {};
-  bool exists_;
+  std::optional<std::filesystem::path> path_;  // nothing: the name cannot name a file
+  std::optional<platform::FileId> id_;         // nothing: no file there, or none that can be told
   std::optional<std::filesystem::path> normal_;
   std::optional<bool> normal_exists_;
 };
@@ -78,11 +78,11 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fa.SameAs(fb);
 }
 
-bool IsFileOpenOn(const std::string& name, int fd) {
-  struct stat by_name {};
-  struct stat by_fd {};
-  return fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && stat(name.c_str(), &by_name) == 0 &&
-         by_name.st_dev == by_fd.st_dev && by_name.st_ino == by_fd.st_ino;
+bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open) {
+  if (open.kind != platform::FileKind::kRegular || !open.id) return false;
+  const auto path = platform::PathOf(name);
+  const auto info = path ? platform::InfoOf(*path) : std::nullopt;
+  return info && info->id == open.id;
 }
 
 std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {

@@ -6,15 +6,18 @@
 #include <string>
 
 #include "driver/job.h"
+#include "platform/file.h"
 
 namespace blkmerge {
 
-// True when `a` and `b` name the same file: the same device and inode where
-// both exist (links followed), otherwise the same normalised absolute path.
+// True when `a` and `b` name the same file: the same file identity where
+// both exist (links followed), otherwise the same normalised absolute path
+// as the file system compares names (see platform::SamePathName). A name
+// that cannot name a file at all is the same as none.
 bool SameFile(const std::string& a, const std::string& b);
 
-// True when `name` is the regular file open on descriptor `fd`.
-bool IsFileOpenOn(const std::string& name, int fd);
+// True when `open` is a regular file and `name` is that file.
+bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open);
 
 // An output name that reaches a file the run must not overwrite.
 struct OutputClash {

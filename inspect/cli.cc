@@ -1,11 +1,5 @@
 #include "inspect/cli.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,11 +11,13 @@
 #include "inspect/merged_walk.h"
 #include "inspect/report.h"
 #include "merge/io.h"
+#include "platform/file.h"
+#include "platform/process.h"
 
 namespace blkmerge::inspect {
 namespace {
 
-constexpr std::string_view kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
+constexpr std::string_view kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]";
 constexpr std::string_view kHelp =
     "Lists and checks the merged file and the cons_fix file that blkmerge wrote.\n"
     "\n"
@@ -61,7 +57,8 @@ Options Parse(int argc, const char* const* argv) {
     } else if (arg == "--") {
       only_files = true;
     } else if (arg == "--help" || arg == "--version") {
-      o.print = arg == "--help" ? std::string(kUsage) + std::string(kHelp) : std::string(kVersion);
+      o.print =
+          arg == "--help" ? std::string(kUsage) + "\n" + std::string(kHelp) : std::string(kVersion);
       return o;
     } else if (arg == "--json") {
       o.json = true;
@@ -77,77 +74,59 @@ Options Parse(int argc, const char* const* argv) {
   return o;
 }
 
-// Writes all of `text` to `fd`; false when some of it could not be written.
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-int Trouble(const std::string& message) {
-  WriteAll(STDERR_FILENO, "blkinspect: " + message + "\n");
+int Trouble(platform::Console& console, const std::string& message) {
+  console.PrintErrorLine("blkinspect: " + message);
   return kExitTrouble;
 }
 
-// An open regular file, closed when it goes.
+// An open regular file to walk.
 class InputFile {
  public:
-  InputFile() = default;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() {
-    if (fd_ >= 0) close(fd_);
-  }
   // Returns what is wrong when the file cannot be read.
   std::optional<std::string> Open(const std::string& name) {
-    // Non-blocking, so that a named pipe is refused below, not waited on.
-    fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) return "could not open " + name;
-    if (!S_ISREG(st.st_mode)) return name + " is not a regular file";
-    source_.emplace(fd_, static_cast<uint64_t>(st.st_size));
+    // Any kind opens without waiting, so that it can be told apart below.
+    file_ = platform::File::OpenAny(name);
+    if (!file_.is_open()) return "could not open " + name;
+    if (file_.info().kind != platform::FileKind::kRegular) return name + " is not a regular file";
+    source_.emplace(file_);
     return std::nullopt;
   }
   FileSource& source() { return *source_; }
 
  private:
-  int fd_ = -1;
+  platform::File file_;
   std::optional<FileSource> source_;
 };
 
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::Console console;
   const Options o = Parse(argc, argv);
   if (o.error) {
-    if (!o.error->empty()) Trouble(*o.error);
-    WriteAll(STDERR_FILENO, kUsage);
+    if (!o.error->empty()) Trouble(console, *o.error);
+    console.PrintErrorLine(kUsage);
     return kExitTrouble;
   }
-  if (!o.print.empty()) return WriteAll(STDOUT_FILENO, o.print) ? kExitAllHold : kExitTrouble;
+  if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
 
   Report report;
   Job job;
   if (o.job) {
     const auto problem = ReadJobFile(*o.job, job);
-    if (!problem) return Trouble("could not open " + *o.job);
+    if (!problem) return Trouble(console, "could not open " + *o.job);
     if (!problem->ok()) {
-      return Trouble("job file " + *o.job +
-                     " cannot be used: " + blkmerge::message::ForJob(*problem, *o.job));
+      return Trouble(console, "job file " + *o.job + " cannot be used: " +
+                                  blkmerge::message::ForJob(*problem, *o.job));
     }
     report.job = o.job;
   }
   const Job* job_or_null = o.job ? &job : nullptr;
   InputFile merged;
   InputFile cons_fix;
-  if (auto problem = merged.Open(o.files[0])) return Trouble(*problem);
+  if (auto problem = merged.Open(o.files[0])) return Trouble(console, *problem);
   if (o.files.size() == 2) {
-    if (auto problem = cons_fix.Open(o.files[1])) return Trouble(*problem);
+    if (auto problem = cons_fix.Open(o.files[1])) return Trouble(console, *problem);
   }
 
   report.merged = WalkMerged(merged.source(), job_or_null);
@@ -156,8 +135,7 @@ int Run(int argc, const char* const* argv) {
     report.cons_fix = WalkConsFix(cons_fix.source(), job_or_null);
     report.cons_fix->name = o.files[1];
   }
-  if (!WriteAll(STDOUT_FILENO, o.json ? RenderJson(report) : RenderText(report)) ||
-      report.Unreadable()) {
+  if (!console.Print(o.json ? RenderJson(report) : RenderText(report)) || report.Unreadable()) {
     return kExitTrouble;
   }
   return report.Failures() == 0 ? kExitAllHold : kExitFailed;

@@ -1,3 +1,7 @@
 #include "inspect/cli.h"
+#include "platform/process.h"
 
-int main(int argc, char** argv) { return blkmerge::inspect::Run(argc, argv); }
+int main(int argc, char** argv) {
+  const blkmerge::platform::CommandLine command_line(argc, argv);
+  return blkmerge::inspect::Run(command_line.argc(), command_line.argv());
+}

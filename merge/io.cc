@@ -1,11 +1,9 @@
 #include "merge/io.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/file.h"
 
 namespace blkmerge {
 namespace {
@@ -30,28 +28,32 @@ IoStatus Sink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
   return IoStatus::kOk;
 }
 
+FileSource::FileSource(const platform::File& file, std::span<uint8_t> whole)
+    : file_(file), size_(file.info().size) {
+  if (size_ <= whole.size()) whole_ = whole.first(static_cast<size_t>(size_));
+}
+
 bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
-  size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n =
-        pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+  if (whole_.empty()) {
+    const platform::ReadResult read = file_.ReadAt(offset, out);
+    return !read.failed && read.bytes == out.size();
   }
+  if (!whole_read_) {
+    // A failed read leaves nothing to serve: every part then fails.
+    const platform::ReadResult read = file_.ReadAt(0, whole_);
+    whole_read_ = read.failed ? 0 : read.bytes;
+  }
+  if (offset > *whole_read_ || out.size() > *whole_read_ - offset) return false;
+  if (!out.empty()) std::memcpy(out.data(), whole_.data() + offset, out.size());
   return true;
 }
 
 // Default-initialised: the buffer's pages are only touched once used.
-FileSink::FileSink(int fd) : fd_(fd), buffer_(new uint8_t[kBufferSize]) {}
+FileSink::FileSink(platform::File& file) : file_(file), buffer_(new uint8_t[kBufferSize]) {}
 
-bool FileSink::WriteOut(std::span<const uint8_t> bytes) const {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes = bytes.subspan(static_cast<size_t>(n));
-  }
+bool FileSink::WriteOut(std::span<const uint8_t> bytes) {
+  if (!file_.Write(bytes)) return false;
+  written_ += bytes.size();
   return true;
 }
 
@@ -86,29 +88,21 @@ bool FileSink::Flush() {
 }
 
 IoStatus FileSink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
-  if (!try_kernel_copy_ || source.Descriptor() < 0 || length < kKernelCopyMin) {
+  const platform::File* from = source.file();
+  if (!try_kernel_copy_ || from == nullptr || length < kKernelCopyMin) {
     return Sink::CopyFrom(source, offset, length);
   }
   if (!Flush()) return IoStatus::kWriteFailed;
-  auto in_offset = static_cast<off_t>(offset);
-  while (length > 0) {
-    const ssize_t n = copy_file_range(source.Descriptor(), &in_offset, fd_, nullptr, length, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n > 0) {
-      length -= static_cast<uint64_t>(n);
-      continue;
-    }
-    if (n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                  errno == EBADF)) {
-      // This pair of files cannot be copied in the kernel (a device or a
-      // pipe as output, say): fall back for this and every later stretch.
-      try_kernel_copy_ = false;
-    }
-    // n == 0: the input ended early. Otherwise a real error, which a read
-    // would meet too; let the plain path tell which side failed.
-    return Sink::CopyFrom(source, static_cast<uint64_t>(in_offset), length);
-  }
-  return IoStatus::kOk;
+  bool unsupported = false;
+  const uint64_t copied = platform::CopyInKernel(*from, offset, length, file_, unsupported);
+  written_ += copied;
+  // This pair of files, or this platform, has no such copy: the buffer
+  // serves this and every later stretch.
+  if (unsupported) try_kernel_copy_ = false;
+  if (copied == length) return IoStatus::kOk;
+  // The input ended early, or a real error, which the plain path meets
+  // too: let it tell which side failed.
+  return Sink::CopyFrom(source, offset + copied, length - copied);
 }
 
 bool MemorySource::ReadAt(uint64_t offset, std::span<uint8_t> out) {

@@ -6,11 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace blkmerge {
+namespace platform {
+class File;
+}  // namespace platform
 
 enum class IoStatus { kOk, kReadFailed, kWriteFailed };
 
@@ -22,8 +26,8 @@ class Source {
   // Fills `out` with the bytes at `offset`. Returns false unless every byte
   // could be read (an error, or the input ended early).
   virtual bool ReadAt(uint64_t offset, std::span<uint8_t> out) = 0;
-  // The file descriptor behind the source, or -1 when there is none.
-  virtual int Descriptor() const { return -1; }
+  // The open file behind the source, if there is one.
+  virtual const platform::File* file() const { return nullptr; }
 };
 
 // An append-only output.
@@ -49,42 +53,54 @@ class Sink {
   virtual bool Flush() { return true; }
 };
 
-// Reads from an open file descriptor with pread; does not own it.
+// Reads an open regular file, of the size it had when opened; does not own
+// it. An input that fits `whole` is read whole, in one call, by the first
+// read, and every read is then served from that copy: a small input costs
+// one read instead of one for each of its parts.
 class FileSource final : public Source {
  public:
-  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  // Inputs up to this size are worth reading whole; see FileSource.
+  static constexpr size_t kWholeReadMax = 1 << 16;
+
+  explicit FileSource(const platform::File& file, std::span<uint8_t> whole = {});
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
-  int Descriptor() const override { return fd_; }
+  const platform::File* file() const override { return &file_; }
 
  private:
-  int fd_;
+  const platform::File& file_;
   uint64_t size_;
+  std::span<uint8_t> whole_;          // empty unless the input fits
+  std::optional<size_t> whole_read_;  // how much of it came, once read
 };
 
-// Buffers writes to an open file descriptor; does not own it. The buffer
-// is allocated once and left unfilled: only the pages used get touched.
-// Long unchanged stretches are copied inside the kernel where the file
-// system allows it, through the buffer otherwise.
+// Buffers writes to an open file; does not own it. The buffer is allocated
+// once and left unfilled: only the pages used get touched. Long unchanged
+// stretches are copied inside the kernel where the platform and the file
+// system allow it, through the buffer otherwise.
 class FileSink final : public Sink {
  public:
   static constexpr size_t kBufferSize = 1 << 20;
 
-  explicit FileSink(int fd);
+  explicit FileSink(platform::File& file);
   bool Write(std::span<const uint8_t> bytes) override;
   std::span<uint8_t> Room(size_t want) override;
   void Commit(size_t length) override;
   IoStatus CopyFrom(Source& source, uint64_t offset, uint64_t length) override;
   bool Flush() override;
+  // The bytes handed to the file so far: where the file ends, for a file
+  // that was empty when the sink began.
+  uint64_t written() const { return written_; }
 
  private:
-  bool WriteOut(std::span<const uint8_t> bytes) const;
+  bool WriteOut(std::span<const uint8_t> bytes);
 
-  int fd_;
+  platform::File& file_;
   bool failed_ = false;
   bool try_kernel_copy_ = true;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
+  uint64_t written_ = 0;
 };
 
 class MemorySource final : public Source {

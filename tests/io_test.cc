@@ -1,20 +1,20 @@
 #include "merge/io.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <string>
-#include <thread>
 
 #include "merge/block.h"
+#include "platform/file.h"
 #include "tests/fixture.h"
+#include "tests/scratch_dir.h"
 
 namespace blkmerge {
 namespace {
 
 using fixture::Bytes;
+using testutil::ScratchDir;
 
 const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 
@@ -22,76 +22,39 @@ const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 // buffer: every path of the file sink is taken.
 const fixture::Shape kLarge{.n = 9000, .m = 3, .k = 70000, .seed = 11, .extra = 100};
 
-// A file in the temporary directory, removed with the object.
-class TempFile {
- public:
-  TempFile() : path_(std::string(P_tmpdir) + "/blkmerge-io-XXXXXX") {
-    const int fd = mkstemp(path_.data());
-    if (fd >= 0) close(fd);
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
+// A small input, which fits a whole-read buffer.
+const fixture::Shape kSmall{.n = 100, .m = 4, .k = 120, .seed = 12, .extra = 7};
 
- private:
-  std::string path_;
-};
-
-// Rewrites `input` (read from a real file) into the descriptor `out_fd`.
-RewriteStatus RewriteFile(const Bytes& input, int out_fd) {
-  TempFile in_file;
-  EXPECT_TRUE(fixture::WriteFile(in_file.path(), input));
-  const int in_fd = open(in_file.path().c_str(), O_RDONLY);
-  EXPECT_GE(in_fd, 0);
-  FileSource source(in_fd, input.size());
-  FileSink sink(out_fd);
-  const RewriteStatus status = RewriteInput(source, "alias", kNumbers, sink);
-  close(in_fd);
-  return status;
+// Rewrites `input` (read from a real file, whole when `whole` is given)
+// into `out`.
+RewriteStatus RewriteFile(const Bytes& input, platform::File& out, std::span<uint8_t> whole = {}) {
+  const ScratchDir dir;
+  EXPECT_TRUE(fixture::WriteFile(dir.At("in"), input));
+  const platform::File in = platform::File::OpenInput(dir.At("in"));
+  EXPECT_TRUE(in.is_open());
+  FileSource source(in, whole);
+  FileSink sink(out);
+  return RewriteInput(source, "alias", kNumbers, sink);
 }
 
 Bytes Expected(const Bytes& input) { return fixture::ExpectedBlock(input, "alias", kNumbers); }
 
 TEST(FileSink, RegularFileGetsTheExactBlock) {
   const Bytes input = fixture::MakeInput(kLarge);
-  TempFile out;
-  const int fd = open(out.path().c_str(), O_WRONLY | O_TRUNC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(RewriteFile(input, fd), RewriteStatus::kOk);
-  close(fd);
-  EXPECT_EQ(fixture::ReadFile(out.path()), Expected(input));
-}
-
-TEST(FileSink, PipeGetsTheSameBytesWithoutKernelCopy) {
-  const Bytes input = fixture::MakeInput(kLarge);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  Bytes got;
-  std::thread reader([&got, fd = fds[0]] {
-    uint8_t buffer[1 << 16];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
-  });
-  const RewriteStatus status = RewriteFile(input, fds[1]);
-  close(fds[1]);
-  reader.join();
-  close(fds[0]);
-  EXPECT_EQ(status, RewriteStatus::kOk);
-  EXPECT_EQ(got, Expected(input));
-}
-
-TEST(FileSink, FullDeviceIsAWriteFailure) {
-  const int fd = open("/dev/full", O_WRONLY);
-  if (fd < 0) GTEST_SKIP() << "no /dev/full";
-  EXPECT_EQ(RewriteFile(fixture::MakeInput(kLarge), fd), RewriteStatus::kWriteFailed);
-  close(fd);
+  const ScratchDir dir;
+  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(out.is_open());
+  EXPECT_EQ(RewriteFile(input, out), RewriteStatus::kOk);
+  out.Close();
+  EXPECT_EQ(fixture::ReadFile(dir.At("out")), Expected(input));
 }
 
 TEST(FileSink, RoomIsUsedInPlace) {
-  TempFile out;
-  const int fd = open(out.path().c_str(), O_WRONLY | O_TRUNC);
-  ASSERT_GE(fd, 0);
+  const ScratchDir dir;
+  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(out.is_open());
   {
-    FileSink sink(fd);
+    FileSink sink(out);
     ASSERT_TRUE(sink.Write(Bytes{1, 2, 3}));
     std::span<uint8_t> room = sink.Room(5);
     ASSERT_EQ(room.size(), 5u);
@@ -110,11 +73,64 @@ TEST(FileSink, RoomIsUsedInPlace) {
     sink.Commit(1);
     ASSERT_TRUE(sink.Flush());
   }
-  close(fd);
-  const Bytes got = fixture::ReadFile(out.path());
+  out.Close();
+  const Bytes got = fixture::ReadFile(dir.At("out"));
   ASSERT_EQ(got.size(), FileSink::kBufferSize - 100 + 1);
   EXPECT_EQ(Bytes(got.begin(), got.begin() + 6), (Bytes{1, 2, 3, 4, 5, 9}));
   EXPECT_EQ(got.back(), 6);
+}
+
+TEST(FileSink, WrittenCountsWhatReachedTheFile) {
+  const ScratchDir dir;
+  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(out.is_open());
+  FileSink sink(out);
+  ASSERT_TRUE(sink.Write(Bytes{1, 2, 3}));
+  EXPECT_EQ(sink.written(), 0u);  // still in the buffer
+  ASSERT_TRUE(sink.Flush());
+  EXPECT_EQ(sink.written(), 3u);
+  const Bytes input = fixture::MakeInput(kLarge);
+  const platform::File in = [&] {
+    EXPECT_TRUE(fixture::WriteFile(dir.At("in"), input));
+    return platform::File::OpenInput(dir.At("in"));
+  }();
+  FileSource source(in);
+  ASSERT_EQ(RewriteInput(source, "alias", kNumbers, sink), RewriteStatus::kOk);
+  EXPECT_EQ(sink.written(), 3 + Expected(input).size());
+}
+
+TEST(FileSource, SmallInputReadWholeGivesTheSameBlock) {
+  const Bytes input = fixture::MakeInput(kSmall);
+  ASSERT_LE(input.size(), FileSource::kWholeReadMax);
+  Bytes whole(FileSource::kWholeReadMax);
+  const ScratchDir dir;
+  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(out.is_open());
+  EXPECT_EQ(RewriteFile(input, out, whole), RewriteStatus::kOk);
+  EXPECT_EQ(RewriteFile(input, out), RewriteStatus::kOk);
+  out.Close();
+  Bytes twice = Expected(input);
+  twice.insert(twice.end(), twice.begin(), twice.end());
+  EXPECT_EQ(fixture::ReadFile(dir.At("out")), twice);
+}
+
+TEST(FileSource, InputThatShrankAfterOpeningIsDamaged) {
+  // The size is taken at open; the bytes are no longer there when read,
+  // whether the input is read whole or in parts.
+  const Bytes input = fixture::MakeInput(kSmall);
+  Bytes whole(FileSource::kWholeReadMax);
+  for (const bool read_whole : {true, false}) {
+    SCOPED_TRACE(read_whole ? "read whole" : "read in parts");
+    const ScratchDir dir;
+    ASSERT_TRUE(fixture::WriteFile(dir.At("in"), input));
+    const platform::File in = platform::File::OpenInput(dir.At("in"));
+    ASSERT_TRUE(in.is_open());
+    ASSERT_EQ(in.info().size, input.size());
+    std::filesystem::resize_file(dir.path() / "in", input.size() - 21);
+    FileSource source(in, read_whole ? std::span<uint8_t>(whole) : std::span<uint8_t>());
+    MemorySink sink;
+    EXPECT_EQ(RewriteInput(source, "alias", kNumbers, sink), RewriteStatus::kDamaged);
+  }
 }
 
 TEST(MemorySink, SmallRoomsGiveTheSameBlock) {

@@ -1,7 +1,6 @@
 #include "driver/job_reader.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -18,6 +17,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/peak_memory.h"
 
 namespace blkmerge {
 namespace {
@@ -723,11 +724,7 @@ JobProblem ReadGenerated(std::string head, char fill, uint64_t count, std::strin
   return ReadJob(in, job);
 }
 
-long PeakKilobytes() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
+using testutil::PeakKilobytes;
 
 constexpr uint64_t k50MB = 50'000'000;
 

@@ -1,33 +1,22 @@
 #include "driver/same_file.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "tests/fixture.h"
+#include "tests/scratch_dir.h"
 
 namespace blkmerge {
 namespace {
 
 // A fresh directory holding a.src and b.src, removed with the object.
-class Dir {
+class Dir : public testutil::ScratchDir {
  public:
-  Dir() : path_(std::string(P_tmpdir) + "/blkmerge-same-XXXXXX") {
-    if (mkdtemp(path_.data()) == nullptr) path_.clear();
+  Dir() {
     fixture::WriteFile(At("a.src"), {1});
     fixture::WriteFile(At("b.src"), {2});
   }
-  ~Dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string At(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
 };
 
 Job JobOf(const std::string& merged, const std::string& cons_fix, std::vector<std::string> inputs) {

@@ -1,0 +1,129 @@
+// The files both tools read and write, behind one narrow interface: the
+// only code that knows the operating system's file calls. Names are text as
+// the job file or the command line spells them: bytes on POSIX, UTF-8 on
+// Windows (passed on to the wide file API).
+#ifndef BLKMERGE_PLATFORM_FILE_H_
+#define BLKMERGE_PLATFORM_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace blkmerge::platform {
+
+// One file has one identity, whichever name or link reaches it.
+struct FileId {
+  uint64_t volume = 0;  // POSIX: the device; Windows: the volume serial number
+  uint64_t index = 0;   // POSIX: the inode; Windows: the file index
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+enum class FileKind { kRegular, kDirectory, kPipe, kDevice };
+
+struct FileInfo {
+  FileKind kind = FileKind::kRegular;
+  // Nothing where the platform gives the file none (a pipe or a device on
+  // Windows).
+  std::optional<FileId> id;
+  uint64_t size = 0;  // of a regular file; 0 for the other kinds
+};
+
+// What a read brought: `bytes` bytes. Fewer than asked for with `failed`
+// unset means that the file ended.
+struct ReadResult {
+  size_t bytes = 0;
+  bool failed = false;
+};
+
+// The path that `name` spells. Nothing when it cannot name a file at all
+// (on Windows: text that is not UTF-8).
+std::optional<std::filesystem::path> PathOf(std::string_view name);
+
+// What `path` leads to, links followed; nothing when it leads nowhere or
+// cannot be looked up.
+std::optional<FileInfo> InfoOf(const std::filesystem::path& path);
+
+// True when two normalised absolute paths are one name to the file system:
+// the same bytes on POSIX; on Windows, the same but for the case of ASCII
+// letters (Out.bin and out.bin are one file there).
+bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// An open file, closed when it goes. A closed File (default-constructed, or
+// from an Open that failed) fails every operation.
+class File {
+ public:
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Opens an existing file of any kind for reading, without waiting for the
+  // writer of a named pipe; info().kind tells what it is.
+  static File OpenAny(std::string_view name);
+  // Opens an existing regular file for reading. Anything else (a directory,
+  // a pipe, a device) is refused at once: the File is closed.
+  static File OpenInput(std::string_view name);
+  // Opens a file that is read through to its end: a regular file, or a pipe
+  // (which waits for its writer). Directories and devices, which may never
+  // end, are refused.
+  static File OpenStream(std::string_view name);
+  // Opens `name` for writing, creating it when it is missing. An existing
+  // file keeps its bytes until Truncate. A named pipe with no reader is
+  // refused at once rather than waited on.
+  static File OpenOutput(std::string_view name);
+
+  bool is_open() const;
+  // As at open.
+  const FileInfo& info() const { return info_; }
+
+  // A file is read either at offsets or from start to end, not both: a
+  // read at an offset moves the position of the other kind on Windows.
+  //
+  // Reads into `out` from `offset` until `out` is full, the file ends or a
+  // read fails.
+  ReadResult ReadAt(uint64_t offset, std::span<uint8_t> out) const;
+  // Reads what comes next, at most out.size() bytes, and at least one
+  // unless the file has ended or the read failed.
+  ReadResult Read(std::span<uint8_t> out);
+  // Appends all of `bytes`. Returns false when that failed; a failure is
+  // kept, and every later write fails without writing.
+  bool Write(std::span<const uint8_t> bytes);
+  // Cuts a regular file back to `length` bytes. Other kinds of file have
+  // nothing to cut, and succeed.
+  bool Truncate(uint64_t length);
+  // Closes now. Returns false when the close failed (the file system may
+  // report a failed write only then).
+  bool Close();
+
+ private:
+  friend uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
+                               bool& unsupported);
+
+  // A descriptor on POSIX, a HANDLE on Windows.
+  static constexpr intptr_t kNoHandle = -1;
+
+  File(intptr_t handle, const FileInfo& info) : handle_(handle), info_(info) {}
+  void Release();
+
+  intptr_t handle_ = kNoHandle;
+  FileInfo info_;
+  bool write_failed_ = false;
+};
+
+// Appends `length` bytes of `from`, from `offset`, to `to` inside the
+// kernel, where the platform can. Returns how many were copied: fewer when
+// `from` ended or a call failed, and when this pair of files cannot be
+// copied so (`unsupported` is then set, as always where the platform has
+// no such copy). The caller carries on with what is left.
+uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
+                      bool& unsupported);
+
+}  // namespace blkmerge::platform
+
+#endif  // BLKMERGE_PLATFORM_FILE_H_

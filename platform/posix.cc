@@ -1,0 +1,226 @@
+// The platform layer on POSIX systems.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/native.h"
+#include "platform/process.h"
+
+namespace blkmerge::platform {
+namespace {
+
+FileInfo InfoFromStat(const struct stat& st) {
+  FileInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.kind = FileKind::kRegular;
+    info.size = static_cast<uint64_t>(st.st_size);
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = FileKind::kDirectory;
+  } else if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    info.kind = FileKind::kPipe;
+  } else {
+    info.kind = FileKind::kDevice;
+  }
+  info.id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return info;
+}
+
+std::optional<FileInfo> InfoOfDescriptor(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  return InfoFromStat(st);
+}
+
+// Opens `name` with `flags` and looks at what it is. Returns -1, with
+// nothing open, when either fails.
+int OpenDescriptor(std::string_view name, int flags, FileInfo& info) {
+  const std::string path(name);
+  const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  const auto found = InfoOfDescriptor(fd);
+  if (!found) {
+    close(fd);
+    return -1;
+  }
+  info = *found;
+  return fd;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> PathOf(std::string_view name) {
+  return std::filesystem::path(name);
+}
+
+std::optional<FileInfo> InfoOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return InfoFromStat(st);
+}
+
+bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return a.native() == b.native();
+}
+
+void File::Release() {
+  if (handle_ != kNoHandle) close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
+}
+
+File File::OpenAny(std::string_view name) {
+  // Non-blocking, so that a named pipe opens at once instead of waiting for
+  // a writer; reads of a regular file are not affected.
+  FileInfo info;
+  const int fd = OpenDescriptor(name, O_RDONLY | O_NONBLOCK, info);
+  return fd < 0 ? File() : File(fd, info);
+}
+
+File File::OpenStream(std::string_view name) {
+  FileInfo info;
+  const int fd = OpenDescriptor(name, O_RDONLY, info);
+  if (fd < 0) return {};
+  File file(fd, info);
+  if (info.kind == FileKind::kDirectory || info.kind == FileKind::kDevice) return {};
+  return file;
+}
+
+File File::OpenOutput(std::string_view name) {
+  // Non-blocking, so that a named pipe with no reader fails at once; the
+  // flag is taken off again for a pipe that has one, or a terminal.
+  FileInfo info;
+  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info);
+  if (fd < 0) return {};
+  File file(fd, info);
+  if (info.kind != FileKind::kRegular) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return {};
+  }
+  return file;
+}
+
+ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+  ReadResult result;
+  while (result.bytes < out.size()) {
+    const ssize_t n = pread(static_cast<int>(handle_), out.data() + result.bytes,
+                            out.size() - result.bytes, static_cast<off_t>(offset + result.bytes));
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) break;
+    if (n < 0) {
+      result.failed = true;
+      break;
+    }
+    result.bytes += static_cast<size_t>(n);
+  }
+  return result;
+}
+
+// Not const: it moves the file's position.
+ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-member-function-const)
+  while (true) {
+    const ssize_t n = read(static_cast<int>(handle_), out.data(), out.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {.bytes = 0, .failed = true};
+    return {.bytes = static_cast<size_t>(n), .failed = false};
+  }
+}
+
+// Not const: it changes the file.
+bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-function-const)
+  if (!is_open()) return false;
+  if (info_.kind != FileKind::kRegular) return true;
+  return ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0;
+}
+
+bool File::Close() {
+  if (!is_open()) return false;
+  const int fd = static_cast<int>(handle_);
+  handle_ = kNoHandle;
+  return close(fd) == 0;
+}
+
+uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
+                      bool& unsupported) {
+  unsupported = false;
+#ifdef BLKMERGE_HAVE_COPY_FILE_RANGE
+  if (!from.is_open() || to.write_failed_) return 0;
+  auto in_offset = static_cast<off_t>(offset);
+  uint64_t copied = 0;
+  while (copied < length) {
+    const ssize_t n = copy_file_range(static_cast<int>(from.handle_), &in_offset,
+                                      static_cast<int>(to.handle_), nullptr, length - copied, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n > 0) {
+      copied += static_cast<uint64_t>(n);
+      continue;
+    }
+    // This pair of files cannot be copied in the kernel (a device or a pipe
+    // as output, say). n == 0: the input ended early. Anything else is a
+    // real error, which a plain read or write meets too.
+    unsupported = n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS ||
+                            errno == EOPNOTSUPP || errno == EBADF);
+    break;
+  }
+  return copied;
+#else
+  (void)from;
+  (void)offset;
+  (void)length;
+  (void)to;
+  unsupported = true;
+  return 0;
+#endif
+}
+
+CommandLine::CommandLine(int argc, char** argv) : words_(argv, argv + argc) {
+  for (const std::string& word : words_) pointers_.push_back(word.c_str());
+  pointers_.push_back(nullptr);
+}
+
+Console::Console() {
+  // One call finds which of descriptors 0 to 2 are closed.
+  std::array<pollfd, 3> fds{};
+  for (int fd = 0; fd <= 2; ++fd) fds[static_cast<size_t>(fd)].fd = fd;
+  if (poll(fds.data(), fds.size(), 0) < 0) ok_ = false;
+  for (const pollfd& p : fds) {
+    if ((p.revents & POLLNVAL) == 0) continue;
+    if (p.fd == STDOUT_FILENO) ok_ = false;
+    // Opened in ascending order, each lands on the lowest free descriptor.
+    if (open("/dev/null", p.fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != p.fd) ok_ = false;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+namespace native {
+
+bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(static_cast<int>(handle), bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool WriteStandardOutput(std::span<const uint8_t> bytes) { return WriteAll(STDOUT_FILENO, bytes); }
+bool WriteStandardError(std::span<const uint8_t> bytes) { return WriteAll(STDERR_FILENO, bytes); }
+
+}  // namespace native
+
+const std::optional<FileInfo>& Console::OutputInfo() {
+  if (!output_looked_up_) {
+    output_info_ = InfoOfDescriptor(STDOUT_FILENO);
+    output_looked_up_ = true;
+  }
+  return output_info_;
+}
+
+}  // namespace blkmerge::platform

@@ -1,0 +1,73 @@
+// What a tool's process meets besides files: its command line and its
+// console.
+#ifndef BLKMERGE_PLATFORM_PROCESS_H_
+#define BLKMERGE_PLATFORM_PROCESS_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace blkmerge::platform {
+
+// The platform's text line end, which ends every console line.
+#ifdef _WIN32
+inline constexpr std::string_view kLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kLineEnd = "\n";
+#endif
+
+// The command line as the tools take it: the words as given on POSIX; on
+// Windows, read from the wide command line and turned into UTF-8.
+class CommandLine {
+ public:
+  CommandLine(int argc, char** argv);
+  int argc() const { return static_cast<int>(pointers_.size()) - 1; }
+  // Ends with a null pointer, as main's does.
+  const char* const* argv() const { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<const char*> pointers_;
+};
+
+// Standard output and standard error. Nothing is buffered: every call is
+// out before it returns, written straight to the descriptor or handle (on
+// Windows past the C runtime's text mode, so that a line ends in exactly
+// one CR LF).
+class Console {
+ public:
+  // Made once, first thing in the process: it also readies the process for
+  // the run. A standard stream that is closed gets the null device, so that
+  // no file the run opens takes its place; a reader that goes away, or a
+  // file-size limit, then fails a write instead of ending the process.
+  Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Writes `text` to standard output, each '\n' in it as kLineEnd. Returns
+  // false once anything failed to get out (standard output closed at start
+  // included); nothing more is then written.
+  bool Print(std::string_view text);
+  // Prints `line` and a line end, in one write.
+  bool PrintLine(std::string_view line);
+  // Writes `line` and a line end to standard error. A failure is not told:
+  // there is nowhere left to tell it.
+  void PrintErrorLine(std::string_view line);
+  // False once a Print failed.
+  bool ok() const { return ok_; }
+
+  // What standard output is, when the platform can tell (looked up once).
+  const std::optional<FileInfo>& OutputInfo();
+
+ private:
+  bool ok_ = true;
+  bool output_looked_up_ = false;
+  std::optional<FileInfo> output_info_;
+};
+
+}  // namespace blkmerge::platform
+
+#endif  // BLKMERGE_PLATFORM_PROCESS_H_

@@ -1,0 +1,247 @@
+// The platform layer on Windows: names are UTF-8 turned into UTF-16 for the
+// wide file API.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/native.h"
+#include "platform/process.h"
+
+namespace blkmerge::platform {
+namespace {
+
+// The most one ReadFile or WriteFile call is given.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// File keeps a HANDLE as an integer, in a header that knows no Windows.
+HANDLE ToHandle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
+
+// Nothing when `utf8` is not well-formed UTF-8.
+std::optional<std::wstring> Wide(std::string_view utf8) {
+  if (utf8.empty()) return std::wstring();
+  const auto size = static_cast<int>(std::min<size_t>(utf8.size(), INT_MAX));
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+  if (n <= 0) return std::nullopt;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n);
+  return wide;
+}
+
+std::string Utf8(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const auto size = static_cast<int>(std::min<size_t>(wide.size(), INT_MAX));
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
+std::optional<FileInfo> InfoOfHandle(HANDLE handle) {
+  FileInfo info;
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK: {
+      BY_HANDLE_FILE_INFORMATION by_handle{};
+      if (GetFileInformationByHandle(handle, &by_handle) == FALSE) return std::nullopt;
+      const bool directory = (by_handle.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      info.kind = directory ? FileKind::kDirectory : FileKind::kRegular;
+      info.id = FileId{by_handle.dwVolumeSerialNumber,
+                       (uint64_t{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow};
+      if (!directory)
+        info.size = (uint64_t{by_handle.nFileSizeHigh} << 32) | by_handle.nFileSizeLow;
+      return info;
+    }
+    case FILE_TYPE_PIPE: info.kind = FileKind::kPipe; return info;
+    case FILE_TYPE_CHAR: info.kind = FileKind::kDevice; return info;
+    default: return std::nullopt;
+  }
+}
+
+HANDLE OpenHandle(std::string_view name, DWORD access, DWORD disposition, DWORD flags) {
+  const auto wide = Wide(name);
+  if (!wide) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide->c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+}
+
+bool WriteStandard(DWORD which, std::span<const uint8_t> bytes) {
+  const HANDLE handle = GetStdHandle(which);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         native::WriteAll(reinterpret_cast<intptr_t>(handle), bytes);
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> PathOf(std::string_view name) {
+  auto wide = Wide(name);
+  if (!wide) return std::nullopt;
+  return std::filesystem::path(std::move(*wide));
+}
+
+std::optional<FileInfo> InfoOf(const std::filesystem::path& path) {
+  // Backup semantics, so that a directory opens as well.
+  const HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  auto info = InfoOfHandle(handle);
+  CloseHandle(handle);
+  return info;
+}
+
+bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b) {
+  const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+  return std::ranges::equal(a.native(), b.native(),
+                            [&fold](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
+}
+
+void File::Release() {
+  if (handle_ != kNoHandle) CloseHandle(ToHandle(handle_));
+  handle_ = kNoHandle;
+}
+
+File File::OpenAny(std::string_view name) {
+  // Backup semantics, so that a directory opens and is told apart. Opening
+  // a pipe never waits on Windows.
+  const HANDLE handle = OpenHandle(name, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const auto info = InfoOfHandle(handle);
+  if (!info) {
+    CloseHandle(handle);
+    return {};
+  }
+  return {reinterpret_cast<intptr_t>(handle), *info};
+}
+
+File File::OpenStream(std::string_view name) {
+  File file = OpenAny(name);
+  const FileKind kind = file.info_.kind;
+  return kind == FileKind::kDirectory || kind == FileKind::kDevice ? File() : std::move(file);
+}
+
+File File::OpenOutput(std::string_view name) {
+  const HANDLE handle = OpenHandle(name, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const auto info = InfoOfHandle(handle);
+  if (!info) {
+    CloseHandle(handle);
+    return {};
+  }
+  return {reinterpret_cast<intptr_t>(handle), *info};
+}
+
+ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+  ReadResult result;
+  while (result.bytes < out.size()) {
+    const uint64_t at = offset + result.bytes;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const auto want = static_cast<DWORD>(std::min(out.size() - result.bytes, kMaxTransfer));
+    DWORD got = 0;
+    if (ReadFile(ToHandle(handle_), out.data() + result.bytes, want, &got, &where) == FALSE) {
+      result.failed = GetLastError() != ERROR_HANDLE_EOF;
+      break;
+    }
+    if (got == 0) break;
+    result.bytes += got;
+  }
+  return result;
+}
+
+// Not const: it moves the file's position.
+ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-member-function-const)
+  DWORD got = 0;
+  const auto want = static_cast<DWORD>(std::min(out.size(), kMaxTransfer));
+  if (ReadFile(ToHandle(handle_), out.data(), want, &got, nullptr) == FALSE) {
+    // A pipe whose writer has gone has ended.
+    const DWORD error = GetLastError();
+    return {.bytes = 0, .failed = error != ERROR_BROKEN_PIPE && error != ERROR_HANDLE_EOF};
+  }
+  return {.bytes = got, .failed = false};
+}
+
+// Not const: it changes the file.
+bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-function-const)
+  if (!is_open()) return false;
+  if (info_.kind != FileKind::kRegular) return true;
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(ToHandle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
+bool File::Close() {
+  if (!is_open()) return false;
+  const HANDLE handle = ToHandle(handle_);
+  handle_ = kNoHandle;
+  return CloseHandle(handle) != 0;
+}
+
+uint64_t CopyInKernel(const File& /*from*/, uint64_t /*offset*/, uint64_t /*length*/, File& /*to*/,
+                      bool& unsupported) {
+  unsupported = true;
+  return 0;
+}
+
+CommandLine::CommandLine(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide != nullptr) {
+    for (int i = 0; i < count; ++i) words_.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+  } else {
+    words_.assign(argv, argv + argc);
+  }
+  for (const std::string& word : words_) pointers_.push_back(word.c_str());
+  pointers_.push_back(nullptr);
+}
+
+Console::Console() {
+  // A drive without a disk fails an open instead of asking in a dialog box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) ok_ = false;
+}
+
+namespace native {
+
+bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const auto want = static_cast<DWORD>(std::min(bytes.size(), kMaxTransfer));
+    if (WriteFile(ToHandle(handle), bytes.data(), want, &written, nullptr) == FALSE ||
+        written == 0) {
+      return false;
+    }
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+bool WriteStandardOutput(std::span<const uint8_t> bytes) {
+  return WriteStandard(STD_OUTPUT_HANDLE, bytes);
+}
+bool WriteStandardError(std::span<const uint8_t> bytes) {
+  return WriteStandard(STD_ERROR_HANDLE, bytes);
+}
+
+}  // namespace native
+
+const std::optional<FileInfo>& Console::OutputInfo() {
+  if (!output_looked_up_) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE) output_info_ = InfoOfHandle(output);
+    output_looked_up_ = true;
+  }
+  return output_info_;
+}
+
+}  // namespace blkmerge::platform

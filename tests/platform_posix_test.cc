@@ -1,0 +1,80 @@
+// The platform layer where names are bytes and pipes have names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/file.h"
+#include "tests/fixture.h"
+#include "tests/scratch_dir.h"
+
+namespace blkmerge::platform {
+namespace {
+
+using fixture::Bytes;
+using testutil::ScratchDir;
+
+TEST(PosixNames, AreBytesComparedExactly) {
+  // Any bytes but '/' and zero make a name, UTF-8 or not.
+  const ScratchDir dir;
+  const std::string name = dir.At("\xFF\xFE.bin");
+  ASSERT_TRUE(PathOf(name));
+  EXPECT_TRUE(File::OpenOutput(name).is_open());
+  EXPECT_TRUE(File::OpenInput(name).is_open());
+  EXPECT_TRUE(SamePathName("/d/out.bin", "/d/out.bin"));
+  EXPECT_FALSE(SamePathName("/d/Out.bin", "/d/out.bin"));
+}
+
+TEST(PosixPipes, AreRefusedAtOnce) {
+  // Neither end waits for the other: opening would otherwise hang here.
+  const ScratchDir dir;
+  const std::string fifo = dir.At("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(File::OpenInput(fifo).is_open());
+  EXPECT_FALSE(File::OpenOutput(fifo).is_open());
+  const File any = File::OpenAny(fifo);
+  ASSERT_TRUE(any.is_open());
+  EXPECT_EQ(any.info().kind, FileKind::kPipe);
+}
+
+TEST(PosixDevices, AreNoInputsAndNoStreams) {
+  EXPECT_FALSE(File::OpenInput("/dev/zero").is_open());
+  EXPECT_FALSE(File::OpenStream("/dev/zero").is_open());
+  File null = File::OpenOutput("/dev/null");
+  ASSERT_TRUE(null.is_open());
+  EXPECT_EQ(null.info().kind, FileKind::kDevice);
+  EXPECT_TRUE(null.Truncate(0));  // nothing to cut
+  EXPECT_TRUE(null.Write(Bytes{1, 2, 3}));
+}
+
+TEST(PosixWrite, AFailureIsKept) {
+  File full = File::OpenOutput("/dev/full");
+  if (!full.is_open()) GTEST_SKIP() << "no /dev/full";
+  EXPECT_FALSE(full.Write(Bytes{1}));
+  EXPECT_FALSE(full.Write(Bytes{}));  // even with nothing to write
+}
+
+TEST(PosixKernelCopy, CopiesOrSaysItCannot) {
+  const ScratchDir dir;
+  Bytes bytes(100000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_TRUE(fixture::WriteFile(dir.At("in"), bytes));
+  const File in = File::OpenInput(dir.At("in"));
+  File out = File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(out.Write(Bytes{1, 2}));
+  bool unsupported = false;
+  const uint64_t copied = CopyInKernel(in, 10, 90000, out, unsupported);
+  out.Close();
+  Bytes want = {1, 2};
+  want.insert(want.end(), bytes.begin() + 10,
+              bytes.begin() + 10 + static_cast<std::ptrdiff_t>(copied));
+  EXPECT_EQ(fixture::ReadFile(dir.At("out")), want);
+  EXPECT_TRUE(copied == 90000 || unsupported) << copied;
+  // The input ends before all that was asked for.
+  File rest = File::OpenOutput(dir.At("rest"));
+  const uint64_t tail = CopyInKernel(in, 99990, 100, rest, unsupported);
+  EXPECT_TRUE(tail == 10 || (tail == 0 && unsupported)) << tail;
+}
+
+}  // namespace
+}  // namespace blkmerge::platform

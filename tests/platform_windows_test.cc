@@ -1,0 +1,67 @@
+// The platform layer where names are UTF-16 and case does not tell files
+// apart.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/file.h"
+#include "tests/fixture.h"
+#include "tests/scratch_dir.h"
+
+namespace blkmerge::platform {
+namespace {
+
+using fixture::Bytes;
+using testutil::ScratchDir;
+
+TEST(WindowsNames, AreUtf8) {
+  const ScratchDir dir;
+  // U+00E9 and U+1F600 (a pair of UTF-16 code units) in UTF-8.
+  const std::string name = dir.At("\xC3\xA9-\xF0\x9F\x98\x80.bin");
+  File out = File::OpenOutput(name);
+  ASSERT_TRUE(out.is_open());
+  EXPECT_TRUE(out.Write(Bytes{1, 2, 3}));
+  EXPECT_TRUE(out.Close());
+  // The file system holds the name those characters make.
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / L"\u00E9-\U0001F600.bin"));
+  EXPECT_EQ(File::OpenInput(name).info().size, 3u);
+}
+
+TEST(WindowsNames, ThatAreNotUtf8CannotBeOpened) {
+  const ScratchDir dir;
+  for (const char* bad : {"\xFF.bin", "\xC3.bin", "\xED\xA0\x80.bin", "\xC0\xAF.bin"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(PathOf(dir.At(bad)));
+    EXPECT_FALSE(File::OpenOutput(dir.At(bad)).is_open());
+    EXPECT_FALSE(File::OpenInput(dir.At(bad)).is_open());
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(WindowsNames, DifferInCaseOnlyAreOneFile) {
+  const ScratchDir dir;
+  ASSERT_TRUE(fixture::WriteFile(dir.At("a.src"), Bytes{1}));
+  const auto lower = InfoOf(*PathOf(dir.At("a.src")));
+  const auto upper = InfoOf(*PathOf(dir.At("A.SRC")));
+  ASSERT_TRUE(lower && upper);
+  EXPECT_EQ(lower->id, upper->id);
+  EXPECT_TRUE(SamePathName(L"C:\\Jobs\\Out.bin", L"c:\\jobs\\out.BIN"));
+  // Only ASCII letters fold: U+00C9 and U+00E9 are two names.
+  EXPECT_FALSE(SamePathName(L"C:\\\u00C9.bin", L"C:\\\u00E9.bin"));
+  EXPECT_FALSE(SamePathName(L"C:\\out.bin", L"C:\\out.bin2"));
+}
+
+TEST(WindowsDevices, AreNoInputsAndNoStreams) {
+  EXPECT_FALSE(File::OpenInput("NUL").is_open());
+  EXPECT_FALSE(File::OpenStream("NUL").is_open());
+  File null = File::OpenOutput("NUL");
+  ASSERT_TRUE(null.is_open());
+  EXPECT_EQ(null.info().kind, FileKind::kDevice);
+  EXPECT_FALSE(null.info().id);
+  EXPECT_TRUE(null.Truncate(0));  // nothing to cut
+  EXPECT_TRUE(null.Write(Bytes{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace blkmerge::platform
