@@ -52,7 +52,11 @@ bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
 }
 
 // Default-initialised: the buffer's pages are only touched once used.
-FileSink::FileSink(platform::File& file) : file_(file), buffer_(new uint8_t[kBufferSize]) {}
+FileSink::FileSink(platform::File& file)
+    : FileSink(file, std::unique_ptr<uint8_t[]>(new uint8_t[kBufferSize])) {}
+
+FileSink::FileSink(platform::File& file, std::unique_ptr<uint8_t[]> buffer)
+    : file_(file), buffer_(std::move(buffer)) {}
 
 bool FileSink::WriteOut(std::span<const uint8_t> bytes) {
   if (!file_.Write(bytes)) return false;

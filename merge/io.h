@@ -86,7 +86,10 @@ class FileSink final : public Sink {
  public:
   static constexpr size_t kBufferSize = 1 << 20;
 
+  // Allocates its buffer, and throws std::bad_alloc when it cannot.
   explicit FileSink(platform::File& file);
+  // Writes through `buffer`. REQUIRES: `buffer` holds kBufferSize bytes.
+  FileSink(platform::File& file, std::unique_ptr<uint8_t[]> buffer);
   bool Write(std::span<const uint8_t> bytes) override;
   std::span<uint8_t> Room(size_t want) override;
   void Commit(size_t length) override;
