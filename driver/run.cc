@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
@@ -52,19 +53,30 @@ class Console {
   platform::Console console_;
 };
 
+// Memory from malloc, which says when there is none without throwing:
+// where memory is that short, even throwing may fail.
+struct Free {
+  void operator()(uint8_t* p) const { std::free(p); }  // NOLINT(cppcoreguidelines-no-malloc)
+};
+using Memory = std::unique_ptr<uint8_t, Free>;
+Memory Allocate(size_t size) {
+  return Memory(static_cast<uint8_t*>(std::malloc(size)));  // NOLINT(cppcoreguidelines-no-malloc)
+}
+
 // What the run writes from, allocated before any output is touched, so
 // that a run short of memory leaves every file as it was.
 struct Buffers {
-  std::unique_ptr<uint8_t[]> sink;   // the merged file's write buffer
-  std::unique_ptr<uint8_t[]> whole;  // small inputs, read whole
-  std::vector<uint8_t> records;      // the whole cons_fix file
+  Memory sink;                   // the merged file's write buffer
+  Memory whole;                  // small inputs, read whole
+  std::vector<uint8_t> records;  // the whole cons_fix file
   std::vector<std::string> processed;
 
   // Returns the detail of what could not be allocated, or nothing.
   std::optional<std::string> Allocate(const Job& job) {
-    sink.reset(new (std::nothrow) uint8_t[FileSink::kBufferSize]);
+    // The largest first: where memory is short, they fail first.
+    sink = blkmerge::Allocate(FileSink::kBufferSize);
     if (!sink) return message::NoMemoryFor(message::memory::kSinkBuffer, FileSink::kBufferSize);
-    whole.reset(new (std::nothrow) uint8_t[FileSource::kWholeReadMax]);
+    whole = blkmerge::Allocate(FileSource::kWholeReadMax);
     if (!whole) {
       return message::NoMemoryFor(message::memory::kWholeBuffer, FileSource::kWholeReadMax);
     }
@@ -122,7 +134,8 @@ int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& ou
     return fail(message::CouldNotWriteOutput(name), message::FileDetail(name, file.error()));
   };
 
-  FileSink merged(out.merged, std::move(buffers.sink));
+  FileSink merged(out.merged, std::span<uint8_t, FileSink::kBufferSize>(buffers.sink.get(),
+                                                                        FileSink::kBufferSize));
   if (!WriteMergedHeader(merged)) return write_failed(job.merged_name, out.merged);
   // Every block is flushed whole, so what the sink has written is where
   // the last complete block ends. A block that fails part-way (an input
