@@ -93,7 +93,7 @@ void Serve(int fd) {
   std::vector<char> buffer(FUSE_MIN_READ_BUFFER + (1 << 20));
   while (true) {
     const ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;  // ENOENT: an interrupted request
+    if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;    // ENOENT: an interrupted request
     if (n < static_cast<ssize_t>(sizeof(fuse_in_header))) return;  // unmounted
     fuse_in_header in;
     std::memcpy(&in, buffer.data(), sizeof in);
