@@ -31,8 +31,7 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
   platform::ClearReadFaults();
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->message, "Could not read input file " + job_file);
-  EXPECT_EQ(failure->detail,
-            job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
+  EXPECT_EQ(failure->detail, job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
   // Without the fault the same file is a good job.
   EXPECT_FALSE(CheckJob(job_file, job));
   EXPECT_EQ(job.pairs.size(), 2u);
@@ -51,17 +50,18 @@ TEST(CheckJob, GivesTheRunsFirstFailureWithItsDetail) {
   failure = CheckJob(job_file, job);
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->message, "Could not read four numbers from input file " + job_file);
-  EXPECT_EQ(failure->detail, job_file + ":1:16: num4: expected a number, found the end of the file");
+  EXPECT_EQ(failure->detail,
+            job_file + ":1:16: num4: expected a number, found the end of the file");
 
   // Two spellings of one path: the path is named.
   WriteText(job_file, dir.At("out.bin") + " " + dir.At("sub/../out.bin") + " 1 2 3 4");
   failure = CheckJob(job_file, job);
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->message, "Output files cannot have the same name");
-  EXPECT_TRUE(failure->detail.ends_with(" reach one file (the same path " +
-                                        std::string(reinterpret_cast<const char*>(
-                                            (dir.path() / "out.bin").u8string().c_str())) +
-                                        ")"))
+  EXPECT_TRUE(failure->detail.ends_with(
+      " reach one file (the same path " +
+      std::string(reinterpret_cast<const char*>((dir.path() / "out.bin").u8string().c_str())) +
+      ")"))
       << failure->detail;
 }
 
