@@ -263,7 +263,7 @@ TEST(ReadInputHead, SaysWhichPartFallsOutside) {
   ExpectOutside(broken([](Bytes& b) { fixture::SetN(b, 7); }),
                 {InputPart::kDroppedCount, 132 + 16 * 7, 4});
   ExpectOutside(broken([](Bytes& b) { fixture::SetLtable(b, -105); }),
-                {InputPart::kSecondTable, -1, 16 * 13});  // K = (216 + 1) / 16
+                {InputPart::kSecondTable, -1, uint64_t{16} * 13});  // K = (216 + 1) / 16
   ExpectOutside(broken([](Bytes& b) { fixture::SetLtable(b, 5000 - 104); }),
                 {InputPart::kSecondTable, 5000, 0});  // K negative: an empty table
   ExpectOutside(broken([](Bytes& b) { fixture::SetLtail(b, 216 - 56 + 16); }),

@@ -68,7 +68,8 @@ void Reply(int fd, uint64_t unique, int error, const void* body = nullptr, size_
   std::memcpy(out.data(), &header, sizeof header);
   if (size > 0) std::memcpy(out.data() + sizeof header, body, size);
   // A request the kernel gave up on (an interrupted read) fails its reply.
-  (void)!write(fd, out.data(), out.size());
+  const ssize_t written = write(fd, out.data(), out.size());
+  (void)written;
 }
 
 template <typename T>

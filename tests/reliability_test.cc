@@ -59,6 +59,7 @@ class Child {
       dup2(null, STDERR_FILENO);
       if (chdir(dir.c_str()) != 0) _exit(126);
       std::vector<char*> argv;
+      argv.reserve(args.size() + 1);
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
