@@ -1,5 +1,6 @@
 #include "inspect/cli.h"
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,9 @@
 
 namespace blkmerge::inspect {
 namespace {
+
+namespace message = blkmerge::message;
+constexpr std::string_view kNotEnoughMemory = "not enough memory";
 
 constexpr std::string_view kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]";
 constexpr std::string_view kHelp =
@@ -74,8 +78,10 @@ Options Parse(int argc, const char* const* argv) {
   return o;
 }
 
-int Trouble(platform::Console& console, const std::string& message) {
-  console.PrintErrorLine("blkinspect: " + message);
+constexpr std::string_view kPrefix = "blkinspect: ";
+
+int Trouble(platform::Console& console, std::string_view message) {
+  console.PrintErrorLine(kPrefix, message);
   return kExitTrouble;
 }
 
@@ -84,25 +90,44 @@ class InputFile {
  public:
   // Returns what is wrong when the file cannot be read.
   std::optional<std::string> Open(const std::string& name) {
-    // Any kind opens without waiting, so that it can be told apart below.
-    file_ = platform::File::OpenAny(name);
-    if (!file_.is_open()) return "could not open " + name;
-    if (file_.info().kind != platform::FileKind::kRegular) return name + " is not a regular file";
+    name_ = name;
+    file_ = platform::File::OpenInput(name);
+    if (!file_.is_open()) {
+      return "could not open " + message::FileDetail(name, file_.error(), file_.info().kind);
+    }
     source_.emplace(file_);
     return std::nullopt;
   }
   FileSource& source() { return *source_; }
+  // What stopped a walk that could not read the whole file.
+  std::string ReadTrouble() const {
+    const platform::FileError error = source_->ReadError();
+    return "could not read " + (error ? message::FileDetail(name_, error)
+                                      : name_ + ": it is shorter than when it was opened");
+  }
 
  private:
+  std::string name_;
   platform::File file_;
   std::optional<FileSource> source_;
 };
+
+int Inspect(platform::Console& console, const Options& o);
 
 }  // namespace
 
 int Run(int argc, const char* const* argv) {
   platform::Console console;
-  const Options o = Parse(argc, argv);
+  try {
+    return Inspect(console, Parse(argc, argv));
+  } catch (const std::bad_alloc&) {
+    return Trouble(console, kNotEnoughMemory);
+  }
+}
+
+namespace {
+
+int Inspect(platform::Console& console, const Options& o) {
   if (o.error) {
     if (!o.error->empty()) Trouble(console, *o.error);
     console.PrintErrorLine(kUsage);
@@ -113,11 +138,20 @@ int Run(int argc, const char* const* argv) {
   Report report;
   Job job;
   if (o.job) {
-    const auto problem = ReadJobFile(*o.job, job);
-    if (!problem) return Trouble(console, "could not open " + *o.job);
+    JobFileFault fault;
+    const auto problem = ReadJobFile(*o.job, job, fault);
+    if (!problem && !fault.opened) {
+      return Trouble(console,
+                     "could not open " + message::FileDetail(*o.job, fault.error, fault.kind));
+    }
+    if (!problem) {
+      return Trouble(console,
+                     "could not read " + message::ReadDetail(*o.job, fault.offset, fault.error));
+    }
     if (!problem->ok()) {
-      return Trouble(console, "job file " + *o.job + " cannot be used: " +
-                                  blkmerge::message::ForJob(*problem, *o.job));
+      Trouble(console,
+              "job file " + *o.job + " cannot be used: " + message::ForJob(*problem, *o.job));
+      return Trouble(console, message::JobDiagnostic(*problem, *o.job));
     }
     report.job = o.job;
   }
@@ -135,10 +169,15 @@ int Run(int argc, const char* const* argv) {
     report.cons_fix = WalkConsFix(cons_fix.source(), job_or_null);
     report.cons_fix->name = o.files[1];
   }
-  if (!console.Print(o.json ? RenderJson(report) : RenderText(report)) || report.Unreadable()) {
-    return kExitTrouble;
+  if (!console.Print(o.json ? RenderJson(report) : RenderText(report))) {
+    return Trouble(console, message::FileDetail(message::kStandardOutput, console.error()));
   }
+  if (report.merged.unreadable) Trouble(console, merged.ReadTrouble());
+  if (report.cons_fix && report.cons_fix->unreadable) Trouble(console, cons_fix.ReadTrouble());
+  if (report.Unreadable()) return kExitTrouble;
   return report.Failures() == 0 ? kExitAllHold : kExitFailed;
 }
+
+}  // namespace
 
 }  // namespace blkmerge::inspect

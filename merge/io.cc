@@ -36,12 +36,15 @@ FileSource::FileSource(const platform::File& file, std::span<uint8_t> whole)
 bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
   if (whole_.empty()) {
     const platform::ReadResult read = file_.ReadAt(offset, out);
-    return !read.failed && read.bytes == out.size();
+    error_ = read.error;
+    return !read.failed() && read.bytes == out.size();
   }
   if (!whole_read_) {
-    // A failed read leaves nothing to serve: every part then fails.
+    // A failed read leaves nothing to serve: every part then fails, for
+    // the same reason.
     const platform::ReadResult read = file_.ReadAt(0, whole_);
-    whole_read_ = read.failed ? 0 : read.bytes;
+    whole_read_ = read.failed() ? 0 : read.bytes;
+    error_ = read.error;
   }
   if (offset > *whole_read_ || out.size() > *whole_read_ - offset) return false;
   if (!out.empty()) std::memcpy(out.data(), whole_.data() + offset, out.size());
@@ -49,7 +52,11 @@ bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
 }
 
 // Default-initialised: the buffer's pages are only touched once used.
-FileSink::FileSink(platform::File& file) : file_(file), buffer_(new uint8_t[kBufferSize]) {}
+FileSink::FileSink(platform::File& file)
+    : file_(file), owned_(new uint8_t[kBufferSize]), buffer_(owned_.get()) {}
+
+FileSink::FileSink(platform::File& file, std::span<uint8_t, kBufferSize> buffer)
+    : file_(file), buffer_(buffer.data()) {}
 
 bool FileSink::WriteOut(std::span<const uint8_t> bytes) {
   if (!file_.Write(bytes)) return false;
@@ -67,7 +74,7 @@ bool FileSink::Write(std::span<const uint8_t> bytes) {
     }
   }
   // An empty span may carry a null pointer, which memcpy must not be given.
-  if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
   return true;
 }
@@ -75,14 +82,14 @@ bool FileSink::Write(std::span<const uint8_t> bytes) {
 std::span<uint8_t> FileSink::Room(size_t want) {
   if (failed_) return {};
   if (kBufferSize - used_ < std::min(want, kMinRoom) && !Flush()) return {};
-  return {buffer_.get() + used_, std::min(want, kBufferSize - used_)};
+  return {buffer_ + used_, std::min(want, kBufferSize - used_)};
 }
 
 void FileSink::Commit(size_t length) { used_ += length; }
 
 bool FileSink::Flush() {
   if (failed_) return false;
-  failed_ = !WriteOut(std::span(buffer_.get(), used_));
+  failed_ = !WriteOut(std::span(buffer_, used_));
   used_ = 0;
   return !failed_;
 }

@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace blkmerge {
-namespace platform {
-class File;
-}  // namespace platform
 
 enum class IoStatus { kOk, kReadFailed, kWriteFailed };
 
@@ -26,6 +25,9 @@ class Source {
   // Fills `out` with the bytes at `offset`. Returns false unless every byte
   // could be read (an error, or the input ended early).
   virtual bool ReadAt(uint64_t offset, std::span<uint8_t> out) = 0;
+  // Why the last ReadAt that returned false failed: nothing when the input
+  // ended before the bytes asked for.
+  virtual platform::FileError ReadError() const { return {}; }
   // The open file behind the source, if there is one.
   virtual const platform::File* file() const { return nullptr; }
 };
@@ -65,11 +67,13 @@ class FileSource final : public Source {
   explicit FileSource(const platform::File& file, std::span<uint8_t> whole = {});
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
+  platform::FileError ReadError() const override { return error_; }
   const platform::File* file() const override { return &file_; }
 
  private:
   const platform::File& file_;
   uint64_t size_;
+  platform::FileError error_;
   std::span<uint8_t> whole_;          // empty unless the input fits
   std::optional<size_t> whole_read_;  // how much of it came, once read
 };
@@ -82,7 +86,10 @@ class FileSink final : public Sink {
  public:
   static constexpr size_t kBufferSize = 1 << 20;
 
+  // Allocates its buffer, and throws std::bad_alloc when it cannot.
   explicit FileSink(platform::File& file);
+  // Writes through `buffer`, which must outlive the sink.
+  FileSink(platform::File& file, std::span<uint8_t, kBufferSize> buffer);
   bool Write(std::span<const uint8_t> bytes) override;
   std::span<uint8_t> Room(size_t want) override;
   void Commit(size_t length) override;
@@ -98,7 +105,8 @@ class FileSink final : public Sink {
   platform::File& file_;
   bool failed_ = false;
   bool try_kernel_copy_ = true;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> owned_;
+  uint8_t* buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;
 };

@@ -15,6 +15,13 @@
 
 namespace blkmerge::platform {
 
+// The device that takes every write and keeps nothing.
+#ifdef _WIN32
+inline constexpr std::string_view kNullDevice = "NUL";
+#else
+inline constexpr std::string_view kNullDevice = "/dev/null";
+#endif
+
 // One file has one identity, whichever name or link reaches it.
 struct FileId {
   uint64_t volume = 0;  // POSIX: the device; Windows: the volume serial number
@@ -32,11 +39,33 @@ struct FileInfo {
   uint64_t size = 0;  // of a regular file; 0 for the other kinds
 };
 
-// What a read brought: `bytes` bytes. Fewer than asked for with `failed`
-// unset means that the file ended.
+// Why a call on a file failed.
+struct FileError {
+  enum class Kind : uint8_t {
+    kNone,
+    kSystem,      // the system refused: `code` says why
+    kNotRegular,  // a directory, a pipe or a device where only a regular file will do
+    kNoEnd,       // a directory or a device, which cannot be read to an end
+    kLocked,      // another process holds the file's lock
+    kBadName,     // the text names no file (on Windows: it is not UTF-8)
+  };
+  Kind kind = Kind::kNone;
+  uint32_t code = 0;  // kSystem: errno on POSIX, GetLastError() on Windows
+
+  static FileError System(uint32_t code) { return {Kind::kSystem, code}; }
+  explicit operator bool() const { return kind != Kind::kNone; }
+  friend bool operator==(const FileError&, const FileError&) = default;
+};
+
+// The system's own text for the error `code`, in UTF-8, on one line.
+std::string SystemErrorText(uint32_t code);
+
+// What a read brought: `bytes` bytes. Fewer than asked for without an
+// error means that the file ended.
 struct ReadResult {
   size_t bytes = 0;
-  bool failed = false;
+  FileError error;
+  bool failed() const { return static_cast<bool>(error); }
 };
 
 // The path that `name` spells. Nothing when it cannot name a file at all
@@ -53,7 +82,9 @@ std::optional<FileInfo> InfoOf(const std::filesystem::path& path);
 bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // An open file, closed when it goes. A closed File (default-constructed, or
-// from an Open that failed) fails every operation.
+// from an Open that failed) fails every operation. A File that an Open
+// refused tells why (error()), and what it found where it found a file
+// (info()).
 class File {
  public:
   File() = default;
@@ -75,12 +106,19 @@ class File {
   static File OpenStream(std::string_view name);
   // Opens `name` for writing, creating it when it is missing. An existing
   // file keeps its bytes until Truncate. A named pipe with no reader is
-  // refused at once rather than waited on.
+  // refused at once rather than waited on. A regular file is locked for as
+  // long as it is open (an exclusive advisory lock, taken without
+  // waiting), so that two runs never write one file: a file that another
+  // open File holds is refused (FileError::Kind::kLocked). Where the file
+  // system cannot lock, the file opens unlocked.
   static File OpenOutput(std::string_view name);
 
   bool is_open() const;
   // As at open.
   const FileInfo& info() const { return info_; }
+  // Why the Open refused the file, or why the last write, truncation or
+  // close failed; nothing when none did.
+  const FileError& error() const { return error_; }
 
   // A file is read either at offsets or from start to end, not both: a
   // read at an offset moves the position of the other kind on Windows.
@@ -89,7 +127,8 @@ class File {
   // read fails.
   ReadResult ReadAt(uint64_t offset, std::span<uint8_t> out) const;
   // Reads what comes next, at most out.size() bytes, and at least one
-  // unless the file has ended or the read failed.
+  // unless the file has ended or the read failed. Read fails once it has
+  // failed.
   ReadResult Read(std::span<uint8_t> out);
   // Appends all of `bytes`. Returns false when that failed; a failure is
   // kept, and every later write fails without writing.
@@ -104,16 +143,33 @@ class File {
  private:
   friend uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                                bool& unsupported);
+  friend class InterruptGuard;
 
   // A descriptor on POSIX, a HANDLE on Windows.
   static constexpr intptr_t kNoHandle = -1;
 
   File(intptr_t handle, const FileInfo& info) : handle_(handle), info_(info) {}
+  // Opens `name` for reading from its start to its end, whatever it is.
+  static File OpenToEnd(std::string_view name);
+  // A closed File that an Open refused.
+  static File Refused(FileError error, const FileInfo& info = {}) {
+    File file;
+    file.error_ = error;
+    file.info_ = info;
+    return file;
+  }
   void Release();
+
+  // The system's read at `offset` (ReadAt) or at the position (Read).
+  ReadResult NativeReadAt(uint64_t offset, std::span<uint8_t> out) const;
+  ReadResult NativeRead(std::span<uint8_t> out);
 
   intptr_t handle_ = kNoHandle;
   FileInfo info_;
+  FileError error_;
   bool write_failed_ = false;
+  uint64_t position_ = 0;  // of Read
+  FileError read_error_;   // of Read, once it failed
 };
 
 // Appends `length` bytes of `from`, from `offset`, to `to` inside the
@@ -123,6 +179,16 @@ class File {
 // no such copy). The caller carries on with what is left.
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                       bool& unsupported);
+
+#ifdef BLKMERGE_READ_FAULTS
+// For tests only (builds with BUILD_TESTING): from now on every read of the
+// file with identity `id` that reaches its bad stretch, the `length` bytes
+// from `offset`, gets the bytes before it and then fails with the system's
+// error `code`, as a bad sector does.
+void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code);
+// Ends what FailReadsAt began.
+void ClearReadFaults();
+#endif
 
 }  // namespace blkmerge::platform
 

@@ -1,12 +1,15 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -38,14 +41,20 @@ std::optional<FileInfo> InfoOfDescriptor(int fd) {
   return InfoFromStat(st);
 }
 
+FileError LastError() { return FileError::System(static_cast<uint32_t>(errno)); }
+
 // Opens `name` with `flags` and looks at what it is. Returns -1, with
-// nothing open, when either fails.
-int OpenDescriptor(std::string_view name, int flags, FileInfo& info) {
+// nothing open and `error` set, when either fails.
+int OpenDescriptor(std::string_view name, int flags, FileInfo& info, FileError& error) {
   const std::string path(name);
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    error = LastError();
+    return -1;
+  }
   const auto found = InfoOfDescriptor(fd);
   if (!found) {
+    error = LastError();
     close(fd);
     return -1;
   }
@@ -54,6 +63,11 @@ int OpenDescriptor(std::string_view name, int flags, FileInfo& info) {
 }
 
 }  // namespace
+
+std::string SystemErrorText(uint32_t code) {
+  // strerror is not thread-safe, but only this thread asks.
+  return std::strerror(static_cast<int>(code));  // NOLINT(concurrency-mt-unsafe)
+}
 
 std::optional<std::filesystem::path> PathOf(std::string_view name) {
   return std::filesystem::path(name);
@@ -78,34 +92,41 @@ File File::OpenAny(std::string_view name) {
   // Non-blocking, so that a named pipe opens at once instead of waiting for
   // a writer; reads of a regular file are not affected.
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_RDONLY | O_NONBLOCK, info);
-  return fd < 0 ? File() : File(fd, info);
+  FileError error;
+  const int fd = OpenDescriptor(name, O_RDONLY | O_NONBLOCK, info, error);
+  return fd < 0 ? Refused(error) : File(fd, info);
 }
 
-File File::OpenStream(std::string_view name) {
+File File::OpenToEnd(std::string_view name) {
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_RDONLY, info);
-  if (fd < 0) return {};
-  File file(fd, info);
-  if (info.kind == FileKind::kDirectory || info.kind == FileKind::kDevice) return {};
-  return file;
+  FileError error;
+  const int fd = OpenDescriptor(name, O_RDONLY, info, error);
+  return fd < 0 ? Refused(error) : File(fd, info);
 }
 
 File File::OpenOutput(std::string_view name) {
   // Non-blocking, so that a named pipe with no reader fails at once; the
   // flag is taken off again for a pipe that has one, or a terminal.
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info);
-  if (fd < 0) return {};
+  FileError error;
+  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info, error);
+  if (fd < 0) return Refused(error);
   File file(fd, info);
   if (info.kind != FileKind::kRegular) {
     const int flags = fcntl(fd, F_GETFL);
-    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return {};
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return Refused(LastError());
+    // A device or a pipe is not locked: two runs may share /dev/null.
+    return file;
+  }
+  // Any other failure is a file system that cannot lock (ENOLCK,
+  // EOPNOTSUPP, EINVAL, ...): the file is written unlocked.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    return Refused({FileError::Kind::kLocked}, info);
   }
   return file;
 }
 
-ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   ReadResult result;
   while (result.bytes < out.size()) {
     const ssize_t n = pread(static_cast<int>(handle_), out.data() + result.bytes,
@@ -113,7 +134,7 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0) {
-      result.failed = true;
+      result.error = LastError();
       break;
     }
     result.bytes += static_cast<size_t>(n);
@@ -122,12 +143,13 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 // Not const: it moves the file's position.
-ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-member-function-const)
+ReadResult File::NativeRead(  // NOLINT(readability-make-member-function-const)
+    std::span<uint8_t> out) {
   while (true) {
     const ssize_t n = read(static_cast<int>(handle_), out.data(), out.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return {.bytes = 0, .failed = true};
-    return {.bytes = static_cast<size_t>(n), .failed = false};
+    if (n < 0) return {.bytes = 0, .error = LastError()};
+    return {.bytes = static_cast<size_t>(n), .error = {}};
   }
 }
 
@@ -135,14 +157,18 @@ ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-memb
 bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-function-const)
   if (!is_open()) return false;
   if (info_.kind != FileKind::kRegular) return true;
-  return ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0;
+  if (ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0) return true;
+  error_ = LastError();
+  return false;
 }
 
 bool File::Close() {
   if (!is_open()) return false;
   const int fd = static_cast<int>(handle_);
   handle_ = kNoHandle;
-  return close(fd) == 0;
+  if (close(fd) == 0) return true;
+  error_ = LastError();
+  return false;
 }
 
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
@@ -190,7 +216,10 @@ Console::Console() {
   if (poll(fds.data(), fds.size(), 0) < 0) ok_ = false;
   for (const pollfd& p : fds) {
     if ((p.revents & POLLNVAL) == 0) continue;
-    if (p.fd == STDOUT_FILENO) ok_ = false;
+    if (p.fd == STDOUT_FILENO) {
+      ok_ = false;
+      error_ = FileError::System(EBADF);
+    }
     // Opened in ascending order, each lands on the lowest free descriptor.
     if (open("/dev/null", p.fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != p.fd) ok_ = false;
   }
@@ -200,20 +229,89 @@ Console::Console() {
 
 namespace native {
 
-bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+  const int fd = static_cast<int>(handle);
   while (!bytes.empty()) {
-    const ssize_t n = write(static_cast<int>(handle), bytes.data(), bytes.size());
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A non-blocking descriptor (its flag is shared with whoever set it)
+      // that is full for now: wait until it takes more. A reader that went
+      // away wakes the wait, and the next write tells.
+      pollfd writable{.fd = fd, .events = POLLOUT, .revents = 0};
+      if (poll(&writable, 1, -1) < 0 && errno != EINTR) return LastError();
+      continue;
+    }
+    if (n < 0) return LastError();
+    // write() takes at least one byte of a regular file, a pipe or a
+    // device unless it fails; nothing taken is a full device.
+    if (n == 0) return FileError::System(ENOSPC);
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return true;
+  return {};
 }
 
-bool WriteStandardOutput(std::span<const uint8_t> bytes) { return WriteAll(STDOUT_FILENO, bytes); }
-bool WriteStandardError(std::span<const uint8_t> bytes) { return WriteAll(STDERR_FILENO, bytes); }
+FileError WriteStandardOutput(std::span<const uint8_t> bytes) {
+  return WriteAll(STDOUT_FILENO, bytes);
+}
+FileError WriteStandardError(std::span<const uint8_t> bytes) {
+  return WriteAll(STDERR_FILENO, bytes);
+}
 
 }  // namespace native
+
+namespace {
+
+// What the signal handler cuts back. Each length is stored before the
+// block it guards is written, and read by the handler alone.
+std::array<std::atomic<int>, InterruptGuard::kFiles> guarded_fd = {-1, -1};
+std::array<std::atomic<uint64_t>, InterruptGuard::kFiles> guarded_length = {};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free,
+              "the signal handler may use lock-free atomics only");
+
+constexpr std::array<int, 3> kInterrupts = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+// Async-signal-safe calls only: ftruncate, sigaction, raise.
+extern "C" void BlkmergeCutBackAndEnd(int signal_number) {
+  for (size_t i = 0; i < InterruptGuard::kFiles; ++i) {
+    const int fd = guarded_fd[i].load();
+    if (fd >= 0) (void)ftruncate(fd, static_cast<off_t>(guarded_length[i].load()));
+  }
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigaction(signal_number, &default_action, nullptr);
+  // Blocked while this handler runs: delivered as it returns, the default
+  // action then ends the process by the signal.
+  raise(signal_number);
+}
+
+InterruptGuard::InterruptGuard() {
+  struct sigaction action {};
+  action.sa_handler = BlkmergeCutBackAndEnd;
+  // One cut at a time: the other interrupts wait while one is handled.
+  sigemptyset(&action.sa_mask);
+  for (const int s : kInterrupts) sigaddset(&action.sa_mask, s);
+  for (const int s : kInterrupts) {
+    struct sigaction old {};
+    // A signal ignored at start (nohup, a background job) stays ignored.
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      sigaction(s, &action, nullptr);
+    }
+  }
+}
+
+InterruptGuard::~InterruptGuard() { Clear(); }
+
+void InterruptGuard::Keep(size_t slot, const File& file, uint64_t length) {
+  guarded_length[slot].store(length);
+  guarded_fd[slot].store(static_cast<int>(file.handle_));
+}
+
+void InterruptGuard::Clear() {
+  for (std::atomic<int>& fd : guarded_fd) fd.store(-1);
+}
 
 const std::optional<FileInfo>& Console::OutputInfo() {
   if (!output_looked_up_) {
