@@ -10,6 +10,7 @@
 #include "inspect/cons_fix_walk.h"
 #include "inspect/merged_walk.h"
 #include "inspect/report.h"
+#include "inspect/verify.h"
 #include "merge/io.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -129,7 +130,8 @@ int Run(int argc, const char* const* argv) {
     if (auto problem = cons_fix.Open(o.files[1])) return Trouble(console, *problem);
   }
 
-  report.merged = WalkMerged(merged.source(), job_or_null);
+  report.merged = WalkMerged(merged.source(), job_or_null,
+                             o.job ? AgainstInputs(merged.source(), job) : BlockCheck{});
   report.merged.name = o.files[0];
   if (o.files.size() == 2) {
     report.cons_fix = WalkConsFix(cons_fix.source(), job_or_null);

@@ -4,6 +4,7 @@
 #define BLKMERGE_INSPECT_MERGED_WALK_H_
 
 #include <cstdint>
+#include <functional>
 
 #include "driver/job.h"
 #include "inspect/report.h"
@@ -30,9 +31,15 @@ inline constexpr uint64_t kReadChunk = 1 << 16;
 // on the grid of whole entries, after kMaxPairs blocks, or when a read
 // fails (and then marks the report unreadable).
 //
+// A further check of a placed block, which adds its findings to the block
+// and returns true when the block is exactly what it must be.
+using BlockCheck = std::function<bool(BlockReport& block, MergedReport& r)>;
+
 // With `job`, block i is also checked against pair i (its alias's hash and
 // the job's four numbers), and the block count against the pair count.
-MergedReport WalkMerged(Source& file, const Job* job);
+// With `verify`, every placed block is given to it too; the second-table
+// hashes of a block it passes are not read again.
+MergedReport WalkMerged(Source& file, const Job* job, const BlockCheck& verify = {});
 
 }  // namespace blkmerge::inspect
 

@@ -1,0 +1,148 @@
+#include "inspect/verify.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "inspect/format.h"
+#include "inspect/merged_walk.h"
+#include "merge/block.h"
+#include "merge/coding.h"
+#include "merge/layout.h"
+#include "platform/file.h"
+
+namespace blkmerge::inspect {
+namespace {
+
+using namespace blkmerge::block;
+
+// Compares what is appended with `length` bytes of `file` from `start`, a
+// piece at a time; appended bytes past those count as differing.
+class CompareSink final : public Sink {
+ public:
+  CompareSink(Source& file, uint64_t start, uint64_t length)
+      : file_(file), start_(start), length_(length), ours_(kReadChunk), theirs_(kReadChunk) {}
+
+  bool Write(std::span<const uint8_t> bytes) override {
+    for (size_t at = 0; at < bytes.size() && !read_failed; at += ours_.size()) {
+      Compare(bytes.subspan(at, std::min(bytes.size() - at, ours_.size())));
+    }
+    return !read_failed;
+  }
+  std::span<uint8_t> Room(size_t want) override {
+    if (read_failed) return {};
+    return std::span(ours_).first(std::min(want, ours_.size()));
+  }
+  void Commit(size_t length) override { Compare(std::span(ours_).first(length)); }
+  // Counts `count` bytes from block offset `at` on as differing.
+  void Extra(uint64_t at, uint64_t count) {
+    if (count == 0) return;
+    if (!first) first = at;
+    differing += count;
+  }
+
+  uint64_t appended = 0;
+  uint64_t differing = 0;
+  std::optional<uint64_t> first;  // the first differing block offset
+  bool read_failed = false;
+  std::array<uint8_t, kFrontSize> front{};  // of the block appended
+
+ private:
+  // REQUIRES: ours.size() <= kReadChunk.
+  void Compare(std::span<const uint8_t> ours) {
+    if (appended < front.size()) {
+      std::memcpy(front.data() + appended, ours.data(),
+                  std::min(ours.size(), front.size() - static_cast<size_t>(appended)));
+    }
+    const auto overlap =
+        static_cast<size_t>(std::min<uint64_t>(ours.size(), length_ - std::min(appended, length_)));
+    const auto theirs = std::span(theirs_).first(overlap);
+    if (!file_.ReadAt(start_ + appended, theirs)) {
+      read_failed = true;
+      return;
+    }
+    // Most pieces are equal: the byte-wise count only where one is not.
+    if (!std::equal(theirs.begin(), theirs.end(), ours.begin())) {
+      for (size_t i = 0; i < overlap; ++i) {
+        if (ours[i] == theirs[i]) continue;
+        if (!first) first = appended + i;
+        ++differing;
+      }
+    }
+    Extra(appended + overlap, ours.size() - overlap);
+    appended += ours.size();
+  }
+
+  Source& file_;
+  uint64_t start_;
+  uint64_t length_;
+  std::vector<uint8_t> ours_;
+  std::vector<uint8_t> theirs_;
+};
+
+// The part of a block that block offset `at` lies in, for a block whose
+// second table starts at `second` and whose tail starts at `tail`.
+std::string PartAt(uint64_t at, uint64_t second, uint64_t tail) {
+  if (at < kFrontSize) return "the front part";
+  if (at < second) return "first-table entry " + Dec((at - kFrontSize) / kEntrySize);
+  if (at < tail) return "second-table entry " + Dec((at - second) / kEntrySize);
+  if (at < tail + kTailSize) return "the tail";
+  return at < tail + kEndSize ? "the trailer" : "what lies past its end";
+}
+
+// Adds the finding and returns false, for a block that is not as it must be.
+bool Fail(MergedReport& r, BlockReport& block, std::string_view check, std::string text,
+          std::optional<uint64_t> at = {}) {
+  r.Add(block.findings,
+        {static_cast<int64_t>(block.index), block.offset, check, std::move(text), at});
+  return false;
+}
+
+}  // namespace
+
+bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers& numbers,
+                 BlockReport& block, MergedReport& r) {
+  CompareSink sink(merged, block.offset, block.length);
+  const std::string name = "input " + Quote(pair.input);
+  if (RewriteInput(input, pair.alias, numbers, sink) == RewriteStatus::kDamaged) {
+    return Fail(r, block, "input_damaged",
+                name + " is truncated or damaged: its offsets point outside it");
+  }
+  if (sink.read_failed) {
+    r.unreadable = true;
+    return Fail(r, block, "read_failed", "could not read the block again");
+  }
+  sink.Extra(sink.appended, block.length - std::min(block.length, sink.appended));
+  if (!sink.first) return true;
+  // The rewrite wrote the block, so its first-table count is not negative
+  // and its tables fit its length.
+  const uint64_t second =
+      kFrontSize + kEntrySize * static_cast<uint64_t>(LoadLE32Signed(sink.front.data() + kN));
+  const std::string length =
+      sink.appended == block.length
+          ? ""
+          : " (" + Dec(sink.appended) + " bytes long, not " + Dec(block.length) + ")";
+  return Fail(r, block, "input_differs",
+              Count(sink.differing, "byte") + (sink.differing == 1 ? " differs" : " differ") +
+                  " from the block " + name + " gives now" + length + ", the first in " +
+                  PartAt(*sink.first, second, sink.appended - kEndSize),
+              sink.first);
+}
+
+BlockCheck AgainstInputs(Source& merged, const Job& job) {
+  return [&merged, &job](BlockReport& block, MergedReport& r) {
+    if (block.index >= job.pairs.size()) return false;
+    const Pair& pair = job.pairs[block.index];
+    const platform::File file = platform::File::OpenInput(pair.input);
+    if (!file.is_open())
+      return Fail(r, block, "input_unopened", "could not open input " + Quote(pair.input));
+    FileSource input(file);
+    return VerifyBlock(merged, input, pair, job.numbers, block, r);
+  };
+}
+
+}  // namespace blkmerge::inspect
