@@ -24,8 +24,14 @@ using namespace blkmerge::block;
 // piece at a time; appended bytes past those count as differing.
 class CompareSink final : public Sink {
  public:
+  // Pieces as large as the block, within what Room must offer and
+  // kReadChunk.
   CompareSink(Source& file, uint64_t start, uint64_t length)
-      : file_(file), start_(start), length_(length), ours_(kReadChunk), theirs_(kReadChunk) {}
+      : file_(file),
+        start_(start),
+        length_(length),
+        ours_(std::clamp<uint64_t>(length, kMinRoom, kReadChunk)),
+        theirs_(ours_.size()) {}
 
   bool Write(std::span<const uint8_t> bytes) override {
     for (size_t at = 0; at < bytes.size() && !read_failed; at += ours_.size()) {
@@ -52,7 +58,7 @@ class CompareSink final : public Sink {
   std::array<uint8_t, kFrontSize> front{};  // of the block appended
 
  private:
-  // REQUIRES: ours.size() <= kReadChunk.
+  // REQUIRES: ours.size() <= ours_.size().
   void Compare(std::span<const uint8_t> ours) {
     if (appended < front.size()) {
       std::memcpy(front.data() + appended, ours.data(),
