@@ -10,10 +10,15 @@ namespace blkmerge {
 namespace {
 
 // Reads an open file through a fixed buffer, and asks no more once it has
-// ended.
+// ended or a read has failed. A failed read ends the text for the reader;
+// error() tells the two apart.
 class FileBuf final : public std::streambuf {
  public:
   explicit FileBuf(platform::File& file) : file_(file) {}
+
+  const platform::FileError& error() const { return error_; }
+  // The bytes read so far.
+  uint64_t read() const { return read_; }
 
  protected:
   int_type underflow() override {
@@ -22,8 +27,10 @@ class FileBuf final : public std::streambuf {
         file_.Read({reinterpret_cast<uint8_t*>(buffer_.data()), buffer_.size()});
     if (read.bytes == 0) {
       ended_ = true;
+      error_ = read.error;
       return traits_type::eof();
     }
+    read_ += read.bytes;
     setg(buffer_.data(), buffer_.data(), buffer_.data() + read.bytes);
     return traits_type::to_int_type(buffer_[0]);
   }
@@ -31,17 +38,29 @@ class FileBuf final : public std::streambuf {
  private:
   platform::File& file_;
   bool ended_ = false;
+  platform::FileError error_;
+  uint64_t read_ = 0;
   std::array<char, 1 << 16> buffer_{};
 };
 
 }  // namespace
 
-std::optional<JobProblem> ReadJobFile(const std::string& name, Job& job) {
+std::optional<JobProblem> ReadJobFile(const std::string& name, Job& job, JobFileFault& fault) {
   platform::File file = platform::File::OpenStream(name);
-  if (!file.is_open()) return std::nullopt;
+  if (!file.is_open()) {
+    fault = {.opened = false, .error = file.error(), .kind = file.info().kind};
+    return std::nullopt;
+  }
   FileBuf buf(file);
   std::istream text(&buf);
-  return ReadJob(text, job);
+  JobProblem problem = ReadJob(text, job);
+  // The reader stops at the first problem; a read error before it means
+  // that the text it judged was not the whole file.
+  if (buf.error()) {
+    fault = {.opened = true, .error = buf.error(), .kind = file.info().kind, .offset = buf.read()};
+    return std::nullopt;
+  }
+  return problem;
 }
 
 }  // namespace blkmerge

@@ -15,6 +15,28 @@ std::string Cat(const Parts&... parts) {
 }
 
 std::string Dec(uint64_t n) { return std::to_string(n); }
+std::string Signed(int64_t n) { return std::to_string(n); }
+
+std::string_view KindOf(platform::FileKind kind) {
+  switch (kind) {
+    case platform::FileKind::kRegular: return "a regular file";
+    case platform::FileKind::kDirectory: return "a directory";
+    case platform::FileKind::kPipe: return "a pipe";
+    case platform::FileKind::kDevice: return "a device";
+  }
+  return {};
+}
+
+std::string_view PartOf(InputPart part) {
+  switch (part) {
+    case InputPart::kFrontPart: return "the front part";
+    case InputPart::kFirstTable: return "the first table";
+    case InputPart::kDroppedCount: return "the dropped section's count M";
+    case InputPart::kSecondTable: return "the second table";
+    case InputPart::kTail: return "the tail";
+  }
+  return {};
+}
 
 // "the merged file name", "the alias of pair 3".
 std::string Describe(job::Role role, size_t pair = 0) {
@@ -31,6 +53,9 @@ std::string Describe(job::Role role, size_t pair = 0) {
 
 std::string CouldNotOpenInput(std::string_view name) {
   return Cat("Could not open input file ", name);
+}
+std::string CouldNotReadInput(std::string_view name) {
+  return Cat("Could not read input file ", name);
 }
 std::string CouldNotOpenOutput(std::string_view name) {
   return Cat("Could not open output file ", name);
@@ -49,6 +74,14 @@ std::string Processed(std::string_view input, std::string_view alias) {
 }
 std::string Produced(std::string_view cons_fix_name) {
   return Cat("Produced cons_fix file ", cons_fix_name);
+}
+
+std::string SameFileDetail(std::string_view a, std::string_view b, const SameFileReason& reason) {
+  if (reason.id) {
+    return Cat(a, " and ", b, " reach one file (the same file identity: volume ",
+               Dec(reason.id->volume), ", index ", Dec(reason.id->index), ")");
+  }
+  return Cat(a, " and ", b, " reach one file (the same path ", reason.path, ")");
 }
 
 std::string ForJob(const JobProblem& problem, std::string_view job_file) {
@@ -70,8 +103,52 @@ std::string ForJob(const JobProblem& problem, std::string_view job_file) {
 }
 
 std::string JobDiagnostic(const JobProblem& problem, std::string_view job_file) {
-  return Cat("blkmerge: ", job_file, ":", Dec(problem.where.line), ":", Dec(problem.where.column),
-             ": ", problem.detail);
+  return Cat(job_file, ":", Dec(problem.where.line), ":", Dec(problem.where.column), ": ",
+             problem.detail);
+}
+
+std::string Reason(const platform::FileError& error, platform::FileKind kind) {
+  using Kind = platform::FileError::Kind;
+  switch (error.kind) {
+    case Kind::kSystem: return platform::SystemErrorText(error.code);
+    case Kind::kNotRegular: return Cat(KindOf(kind), ", not a regular file");
+    case Kind::kNoEnd:
+      return kind == platform::FileKind::kDirectory ? "a directory, which has no text to read"
+                                                    : "a device, which may never end";
+    case Kind::kLocked: return "locked by another process";
+    case Kind::kBadName: return "the name is not UTF-8";
+    case Kind::kNone: break;
+  }
+  return "no error";
+}
+
+std::string FileDetail(std::string_view name, const platform::FileError& error,
+                       platform::FileKind kind) {
+  return Cat(name, ": ", Reason(error, kind));
+}
+
+std::string ReadDetail(std::string_view name, uint64_t offset, const platform::FileError& error) {
+  return Cat(name, ": reading at offset ", Dec(offset), ": ", Reason(error, {}));
+}
+
+std::string InputDetail(std::string_view name, const InputProblem& problem) {
+  const std::string part = Cat(PartOf(problem.part), " at offset ", Signed(problem.offset));
+  switch (problem.kind) {
+    case InputProblem::Kind::kOutside:
+      if (problem.part == InputPart::kFirstTable) {
+        return Cat(name, ": ", part, " has a negative entry count (", Signed(problem.count), ")");
+      }
+      if (problem.offset < 0) return Cat(name, ": ", part, " starts before the start of the file");
+      return Cat(name, ": ", part, " ends past the end of the file (", Dec(problem.size),
+                 " bytes)");
+    case InputProblem::Kind::kEndedEarly:
+      return Cat(name, ": the file ended before ", part, " (", Dec(problem.length),
+                 " bytes), though it had ", Dec(problem.size), " bytes when opened");
+    case InputProblem::Kind::kReadFailed:
+      return Cat(name, ": reading ", part, " (", Dec(problem.length),
+                 " bytes): ", Reason(problem.error, {}));
+  }
+  return {};
 }
 
 std::string Quote(std::string_view text) {

@@ -9,6 +9,9 @@
 
 #include "driver/job.h"
 #include "driver/job_reader.h"
+#include "driver/same_file.h"
+#include "merge/block.h"
+#include "platform/file.h"
 
 namespace blkmerge::message {
 
@@ -16,8 +19,10 @@ inline constexpr std::string_view kUsage = "usage:       blkmerge input_ini_file
 inline constexpr std::string_view kSameOutputNames = "Output files cannot have the same name";
 // Stands for the console in "Output file OUT is the same file as ...".
 inline constexpr std::string_view kStandardOutput = "standard output";
+inline constexpr std::string_view kNotEnoughMemory = "Not enough memory";
 
 std::string CouldNotOpenInput(std::string_view name);
+std::string CouldNotReadInput(std::string_view name);
 std::string CouldNotOpenOutput(std::string_view name);
 std::string CouldNotWriteOutput(std::string_view name);
 std::string InputDamaged(std::string_view name);
@@ -30,11 +35,29 @@ std::string Produced(std::string_view cons_fix_name);
 std::string ForJob(const JobProblem& problem, std::string_view job_file);
 
 // Standard error carries one more line for a person where the standard
-// output line cannot say enough; scripts read standard output only.
+// output line cannot say enough; scripts read standard output only. The
+// functions below give that line after the tool's own prefix.
+inline constexpr std::string_view kPrefix = "blkmerge: ";
 
-// "blkmerge: JOB:LINE:COLUMN: " and the problem's detail. One line: the
-// detail quotes every control byte. REQUIRES: !problem.ok().
+// "JOB:LINE:COLUMN: " and the problem's detail. One line: the detail
+// quotes every control byte. REQUIRES: !problem.ok().
 std::string JobDiagnostic(const JobProblem& problem, std::string_view job_file);
+
+// What the system or the platform layer said about a file, in words:
+// "No such file or directory", "a directory, not a regular file". `kind`
+// is what was found, where anything was.
+std::string Reason(const platform::FileError& error, platform::FileKind kind);
+// "NAME: " and the reason.
+std::string FileDetail(std::string_view name, const platform::FileError& error,
+                       platform::FileKind kind = platform::FileKind::kRegular);
+// "NAME: reading at offset N: " and the reason.
+std::string ReadDetail(std::string_view name, uint64_t offset, const platform::FileError& error);
+// "NAME: " and which part of the input falls outside it, ended early or
+// could not be read.
+std::string InputDetail(std::string_view name, const InputProblem& problem);
+// "A and B reach one file (the same file identity: volume V, index I)", or
+// "(the same path P)".
+std::string SameFileDetail(std::string_view a, std::string_view b, const SameFileReason& reason);
 
 // A text between double quotes; backslash, the quote, control bytes and
 // 0x7F are written as \\, \", \xNN, other bytes as they are.

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "consfix/cons_fix.h"
-#include "driver/job_file.h"
 #include "driver/messages.h"
+#include "driver/preflight.h"
 #include "driver/same_file.h"
 #include "merge/block.h"
 #include "merge/io.h"
@@ -23,9 +23,12 @@ class Console {
  public:
   void Say(std::string_view message) { console_.PrintLine(message); }
 
-  // A line for a person on standard error. Nothing reads it but people, so
-  // a run that cannot write it goes on as it would.
-  void Explain(std::string_view detail) { console_.PrintErrorLine(detail); }
+  // A line for a person on standard error, after the tool's prefix.
+  // Nothing reads it but people, so a run that cannot write it goes on as
+  // it would.
+  void Explain(std::string_view detail) {
+    console_.PrintErrorLine(std::string(message::kPrefix) + std::string(detail));
+  }
 
   // The status to exit with: `status`, unless a line could not be printed.
   int Exit(int status) const {
@@ -44,7 +47,7 @@ class Console {
 // disk (a large job took 1.5 times as long).
 platform::File CreateOutput(const std::string& name) {
   platform::File file = platform::File::OpenOutput(name);
-  if (!file.is_open() || (file.info().size > 0 && !file.Truncate(0))) return {};
+  if (file.is_open() && file.info().size > 0 && !file.Truncate(0)) file.Close();
   return file;
 }
 
@@ -67,15 +70,7 @@ int Run(int argc, const char* const* argv) {
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  const auto problem = ReadJobFile(job_file, job);
-  if (!problem) return fail(message::CouldNotOpenInput(job_file));
-  if (!problem->ok()) {
-    return fail(message::ForJob(*problem, job_file), message::JobDiagnostic(*problem, job_file));
-  }
-  if (const auto clash = FindOutputClash(job, job_file)) {
-    return fail(clash->other_is_output ? std::string(message::kSameOutputNames)
-                                       : message::SameFile(clash->output, clash->other));
-  }
+  if (const auto failure = CheckJob(job_file, job)) return fail(failure->message, failure->detail);
   // Console lines written into an output would corrupt it.
   if (const auto& output = console.OutputInfo()) {
     for (const std::string* name : {&job.merged_name, &job.cons_fix_name}) {
@@ -86,34 +81,54 @@ int Run(int argc, const char* const* argv) {
   }
 
   platform::File merged_file = CreateOutput(job.merged_name);
-  if (!merged_file.is_open()) return fail(message::CouldNotOpenOutput(job.merged_name));
+  if (!merged_file.is_open()) {
+    return fail(message::CouldNotOpenOutput(job.merged_name),
+                message::FileDetail(job.merged_name, merged_file.error(), merged_file.info().kind));
+  }
   platform::File cons_fix_file = CreateOutput(job.cons_fix_name);
-  if (!cons_fix_file.is_open()) return fail(message::CouldNotOpenOutput(job.cons_fix_name));
+  if (!cons_fix_file.is_open()) {
+    return fail(
+        message::CouldNotOpenOutput(job.cons_fix_name),
+        message::FileDetail(job.cons_fix_name, cons_fix_file.error(), cons_fix_file.info().kind));
+  }
+  auto write_failed = [&fail](const std::string& name, const platform::File& file) {
+    return fail(message::CouldNotWriteOutput(name), message::FileDetail(name, file.error()));
+  };
 
   FileSink merged(merged_file);
-  if (!WriteMergedHeader(merged)) return fail(message::CouldNotWriteOutput(job.merged_name));
+  if (!WriteMergedHeader(merged)) return write_failed(job.merged_name, merged_file);
   // A block that fails part-way (an input that shrinks while it is read, a
   // full disk) is cut off again, so that the merged file ends with its last
   // complete block. Every block is flushed whole, so what the sink has
   // written is where the last complete block ends.
   uint64_t complete = merged.written();
-  auto fail_block = [&](std::string_view message) {
+  auto fail_block = [&](std::string_view message, std::string_view detail) {
     // Best effort: the failure is reported whether or not the cut works.
     merged_file.Truncate(complete);
-    return fail(message);
+    return fail(message, detail);
   };
 
   // Small inputs are read whole, into this, in one call each.
   const auto whole = std::make_unique_for_overwrite<uint8_t[]>(FileSource::kWholeReadMax);
   for (const Pair& pair : job.pairs) {
     const platform::File input_file = platform::File::OpenInput(pair.input);
-    if (!input_file.is_open()) return fail(message::CouldNotOpenInput(pair.input));
+    if (!input_file.is_open()) {
+      return fail(message::CouldNotOpenInput(pair.input),
+                  message::FileDetail(pair.input, input_file.error(), input_file.info().kind));
+    }
     FileSource input(input_file, {whole.get(), FileSource::kWholeReadMax});
-    switch (RewriteInput(input, pair.alias, job.numbers, merged)) {
+    InputProblem problem;
+    switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
       case RewriteStatus::kOk: break;
-      case RewriteStatus::kDamaged: return fail_block(message::InputDamaged(pair.input));
+      case RewriteStatus::kDamaged:
+        return fail_block(message::InputDamaged(pair.input),
+                          message::InputDetail(pair.input, problem));
+      case RewriteStatus::kReadFailed:
+        return fail_block(message::CouldNotReadInput(pair.input),
+                          message::InputDetail(pair.input, problem));
       case RewriteStatus::kWriteFailed:
-        return fail_block(message::CouldNotWriteOutput(job.merged_name));
+        return fail_block(message::CouldNotWriteOutput(job.merged_name),
+                          message::FileDetail(job.merged_name, merged_file.error()));
     }
     complete = merged.written();
     console.Say(message::Processed(pair.input, pair.alias));
@@ -121,10 +136,10 @@ int Run(int argc, const char* const* argv) {
 
   // The records are written straight from their buffer, in one call.
   if (!cons_fix_file.Write(ConsFixRecords(job.pairs))) {
-    return fail(message::CouldNotWriteOutput(job.cons_fix_name));
+    return write_failed(job.cons_fix_name, cons_fix_file);
   }
-  if (!merged_file.Close()) return fail(message::CouldNotWriteOutput(job.merged_name));
-  if (!cons_fix_file.Close()) return fail(message::CouldNotWriteOutput(job.cons_fix_name));
+  if (!merged_file.Close()) return write_failed(job.merged_name, merged_file);
+  if (!cons_fix_file.Close()) return write_failed(job.cons_fix_name, cons_fix_file);
   console.Say(message::Produced(job.cons_fix_name));
   return console.Exit(kExitSuccess);
 }

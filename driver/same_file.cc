@@ -40,17 +40,23 @@ class NamedFile {
     }
   }
 
-  bool SameAs(NamedFile& other) {
-    if (!path_ || !other.path_) return false;
-    if (id_ && other.id_) return *id_ == *other.id_;
+  // How the two names reach one file, or nothing when they do not.
+  std::optional<SameFileReason> SameAs(NamedFile& other) {
+    if (!path_ || !other.path_) return std::nullopt;
+    if (id_ && other.id_) {
+      if (*id_ != *other.id_) return std::nullopt;
+      return SameFileReason{.id = id_, .path = {}};
+    }
     // An existing name normalises to its real path, where a file is. When
     // nothing is where the missing name normalises to, the two differ, and
     // the existing name need not be normalised (the common case: outputs
     // not made yet, compared with every input).
     if (id_.has_value() != other.id_.has_value() && !(id_ ? other : *this).NormalExists()) {
-      return false;
+      return std::nullopt;
     }
-    return platform::SamePathName(Normal(), other.Normal());
+    if (!platform::SamePathName(Normal(), other.Normal())) return std::nullopt;
+    const std::u8string path = Normal().u8string();
+    return SameFileReason{.id = std::nullopt, .path = std::string(path.begin(), path.end())};
   }
 
  private:
@@ -75,7 +81,7 @@ class NamedFile {
 bool SameFile(const std::string& a, const std::string& b) {
   NamedFile fa(a);
   NamedFile fb(b);
-  return fa.SameAs(fb);
+  return fa.SameAs(fb).has_value();
 }
 
 bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open) {
@@ -88,16 +94,22 @@ bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open) 
 std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {
   NamedFile merged(job.merged_name);
   NamedFile cons_fix(job.cons_fix_name);
-  if (merged.SameAs(cons_fix)) return OutputClash{job.merged_name, job.cons_fix_name, true};
+  if (auto reason = merged.SameAs(cons_fix)) {
+    return OutputClash{job.merged_name, job.cons_fix_name, true, std::move(*reason)};
+  }
   NamedFile job_named(job_file);
   std::vector<NamedFile> inputs;
   inputs.reserve(job.pairs.size());
   for (const Pair& pair : job.pairs) inputs.emplace_back(pair.input);
   for (NamedFile* output : {&merged, &cons_fix}) {
     const std::string& output_name = output == &merged ? job.merged_name : job.cons_fix_name;
-    if (output->SameAs(job_named)) return OutputClash{output_name, job_file, false};
+    if (auto reason = output->SameAs(job_named)) {
+      return OutputClash{output_name, job_file, false, std::move(*reason)};
+    }
     for (size_t i = 0; i < inputs.size(); ++i) {
-      if (output->SameAs(inputs[i])) return OutputClash{output_name, job.pairs[i].input, false};
+      if (auto reason = output->SameAs(inputs[i])) {
+        return OutputClash{output_name, job.pairs[i].input, false, std::move(*reason)};
+      }
     }
   }
   return std::nullopt;

@@ -19,11 +19,19 @@ bool SameFile(const std::string& a, const std::string& b);
 // True when `open` is a regular file and `name` is that file.
 bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open);
 
+// How two names reach one file: the same file identity, where both lead
+// to a file, or else the same normalised absolute path (UTF-8).
+struct SameFileReason {
+  std::optional<platform::FileId> id;
+  std::string path;
+};
+
 // An output name that reaches a file the run must not overwrite.
 struct OutputClash {
   std::string output;
   std::string other;     // as written in the job or on the command line
   bool other_is_output;  // the two outputs are one file under two spellings
+  SameFileReason reason;
 };
 
 // Finds the first clash, in this order: the outputs with each other; the

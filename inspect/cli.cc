@@ -114,7 +114,8 @@ int Run(int argc, const char* const* argv) {
   Report report;
   Job job;
   if (o.job) {
-    const auto problem = ReadJobFile(*o.job, job);
+    JobFileFault fault;
+    const auto problem = ReadJobFile(*o.job, job, fault);
     if (!problem) return Trouble(console, "could not open " + *o.job);
     if (!problem->ok()) {
       return Trouble(console, "job file " + *o.job + " cannot be used: " +

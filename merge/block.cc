@@ -22,21 +22,49 @@ int32_t FrontWord(std::span<const uint8_t, input::kFrontSize> front, uint64_t of
   return LoadLE32Signed(front.data() + offset);
 }
 
-}  // namespace
-
-std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFrontSize> front,
-                                           uint64_t size) {
-  const int32_t n = FrontWord(front, input::kN);
-  if (n < 0) return std::nullopt;
-  const uint64_t offset =
-      input::kFrontSize + kEntrySize * static_cast<uint64_t>(n) + input::kDroppedM;
-  if (offset + kWordSize > size) return std::nullopt;
-  return offset;
+InputProblem Outside(InputPart part, int64_t offset, uint64_t length, uint64_t size) {
+  InputProblem problem;
+  problem.part = part;
+  problem.offset = offset;
+  problem.length = length;
+  problem.size = size;
+  return problem;
 }
 
-std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
-                                     uint64_t size) {
-  if (size < input::kFrontSize || !DroppedCountOffset(front, size)) return std::nullopt;
+// A read of `part` that `in` could not serve: the file ended early, or
+// the read failed.
+InputProblem ReadFailure(const Source& in, InputPart part, uint64_t offset, uint64_t length) {
+  const platform::FileError error = in.ReadError();
+  return {.kind = error ? InputProblem::Kind::kReadFailed : InputProblem::Kind::kEndedEarly,
+          .part = part,
+          .offset = static_cast<int64_t>(offset),
+          .length = length,
+          .size = in.Size(),
+          .error = error};
+}
+
+}  // namespace
+
+std::optional<InputProblem> CheckFront(std::span<const uint8_t, input::kFrontSize> front,
+                                       uint64_t size, uint64_t& m_offset) {
+  const int32_t n = FrontWord(front, input::kN);
+  if (n < 0) {
+    InputProblem problem = Outside(InputPart::kFirstTable, input::kFrontSize, 0, size);
+    problem.count = n;
+    return problem;
+  }
+  m_offset = input::kFrontSize + kEntrySize * static_cast<uint64_t>(n) + input::kDroppedM;
+  if (m_offset + kWordSize > size) {
+    return Outside(InputPart::kDroppedCount, static_cast<int64_t>(m_offset), kWordSize, size);
+  }
+  return std::nullopt;
+}
+
+std::optional<InputProblem> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
+                                      uint64_t size, BlockLayout& layout) {
+  if (size < input::kFrontSize) return Outside(InputPart::kFrontPart, 0, input::kFrontSize, size);
+  uint64_t m_offset = 0;
+  if (auto problem = CheckFront(front, size, m_offset)) return problem;
   BlockLayout l;
   l.ltail = FrontWord(front, input::kLtail);
   l.ltable = FrontWord(front, input::kLtable);
@@ -47,9 +75,35 @@ std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize>
   l.d = Wrap(int64_t{m} * kEntry + static_cast<int64_t>(input::kDroppedHeader));
   l.k =
       static_cast<int32_t>(Wrap(int64_t{l.p} - l.q) / kEntry);  // toward zero, as the format wants
-  if (l.q < 0 || static_cast<uint64_t>(l.q) > size) return std::nullopt;
-  if (l.TailOffset() + input::kTailSize > size) return std::nullopt;
-  return l;
+  if (l.q < 0 || static_cast<uint64_t>(l.q) + l.SecondTableSize() > size) {
+    return Outside(InputPart::kSecondTable, l.q, l.SecondTableSize(), size);
+  }
+  if (l.TailOffset() + input::kTailSize > size) {
+    return Outside(InputPart::kTail, static_cast<int64_t>(l.TailOffset()), input::kTailSize, size);
+  }
+  layout = l;
+  return std::nullopt;
+}
+
+std::optional<InputProblem> ReadInputHead(Source& in, InputHead& head) {
+  // Every read is checked against the input's size before it is made.
+  const uint64_t size = in.Size();
+  if (size < input::kFrontSize) return Outside(InputPart::kFrontPart, 0, input::kFrontSize, size);
+  if (!in.ReadAt(0, head.front))
+    return ReadFailure(in, InputPart::kFrontPart, 0, input::kFrontSize);
+  uint64_t m_offset = 0;
+  if (auto problem = CheckFront(head.front, size, m_offset)) return problem;
+  std::array<uint8_t, kWordSize> m_word;
+  if (!in.ReadAt(m_offset, m_word)) {
+    return ReadFailure(in, InputPart::kDroppedCount, m_offset, kWordSize);
+  }
+  if (auto problem = PlanBlock(head.front, LoadLE32Signed(m_word.data()), size, head.layout)) {
+    return problem;
+  }
+  if (!in.ReadAt(head.layout.TailOffset(), head.tail)) {
+    return ReadFailure(in, InputPart::kTail, head.layout.TailOffset(), input::kTailSize);
+  }
+  return std::nullopt;
 }
 
 void StampSecondTable(std::span<uint8_t> entries, uint32_t hash) {
@@ -60,17 +114,18 @@ void StampSecondTable(std::span<uint8_t> entries, uint32_t hash) {
 
 bool WriteMergedHeader(Sink& out) { return out.Write(kMergedHeader) && out.Flush(); }
 
-RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out) {
-  // Every read is checked against the input's size before a byte is written.
-  std::array<uint8_t, input::kFrontSize> front;
-  if (in.Size() < front.size() || !in.ReadAt(0, front)) return RewriteStatus::kDamaged;
-  const auto m_offset = DroppedCountOffset(front, in.Size());
-  std::array<uint8_t, kWordSize> m_word;
-  if (!m_offset || !in.ReadAt(*m_offset, m_word)) return RewriteStatus::kDamaged;
-  const auto layout = PlanBlock(front, LoadLE32Signed(m_word.data()), in.Size());
-  std::array<uint8_t, input::kTailSize> tail_bytes;
-  if (!layout || !in.ReadAt(layout->TailOffset(), tail_bytes)) return RewriteStatus::kDamaged;
-  const BlockLayout& l = *layout;
+RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out,
+                           InputProblem* problem) {
+  const auto refuse = [problem](const InputProblem& found) {
+    if (problem != nullptr) *problem = found;
+    return found.kind == InputProblem::Kind::kReadFailed ? RewriteStatus::kReadFailed
+                                                         : RewriteStatus::kDamaged;
+  };
+  InputHead input_head;
+  if (const auto found = ReadInputHead(in, input_head)) return refuse(*found);
+  const std::array<uint8_t, input::kFrontSize>& front = input_head.front;
+  const std::array<uint8_t, input::kTailSize>& tail_bytes = input_head.tail;
+  const BlockLayout& l = input_head.layout;
 
   const uint32_t h = NameHash(alias);
   // Where the tail lands in the block when the input is well formed: the
@@ -94,7 +149,8 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
 
   switch (out.CopyFrom(in, input::kFrontSize, l.FirstTableSize())) {
     case IoStatus::kOk: break;
-    case IoStatus::kReadFailed: return RewriteStatus::kDamaged;
+    case IoStatus::kReadFailed:
+      return refuse(ReadFailure(in, InputPart::kFirstTable, input::kFrontSize, l.FirstTableSize()));
     case IoStatus::kWriteFailed: return RewriteStatus::kWriteFailed;
   }
 
@@ -106,7 +162,10 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
     const std::span<uint8_t> room = out.Room(want);
     if (room.empty()) return RewriteStatus::kWriteFailed;
     const std::span<uint8_t> part = room.first(room.size() - room.size() % kEntrySize);
-    if (!in.ReadAt(l.SecondTableOffset() + done, part)) return RewriteStatus::kDamaged;
+    if (!in.ReadAt(l.SecondTableOffset() + done, part)) {
+      return refuse(
+          ReadFailure(in, InputPart::kSecondTable, l.SecondTableOffset(), l.SecondTableSize()));
+    }
     StampSecondTable(part, h);
     out.Commit(part.size());
     done += part.size();

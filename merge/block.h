@@ -2,6 +2,7 @@
 #ifndef BLKMERGE_MERGE_BLOCK_H_
 #define BLKMERGE_MERGE_BLOCK_H_
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -31,22 +32,64 @@ struct BlockLayout {
   uint64_t BlockSize() const { return block::kFixedSize + FirstTableSize() + SecondTableSize(); }
 };
 
-// Returns the input offset of the word M, or nothing when an input of
-// `size` bytes with this front part cannot hold it.
-// REQUIRES: size >= input::kFrontSize.
-std::optional<uint64_t> DroppedCountOffset(std::span<const uint8_t, input::kFrontSize> front,
-                                           uint64_t size);
+// The parts of an input that the rewrite reads, front to back.
+enum class InputPart { kFrontPart, kFirstTable, kDroppedCount, kSecondTable, kTail };
 
-// Returns the layout of an input of `size` bytes with this front part and
-// dropped-section count `m`, or nothing when any read of the rewrite would
-// fall outside the input. Pure: the whole check, no I/O.
-std::optional<BlockLayout> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
-                                     uint64_t size);
+// Why an input cannot become a block.
+struct InputProblem {
+  enum class Kind {
+    kOutside,     // by its own words, a part lies outside the file
+    kEndedEarly,  // the file ended before a part that its size at open held
+    kReadFailed,  // reading a part failed
+  };
+  Kind kind = Kind::kOutside;
+  InputPart part = InputPart::kFrontPart;
+  int64_t offset = 0;         // where the part starts; negative: before the file's start
+  uint64_t length = 0;        // the part's length in bytes
+  uint64_t size = 0;          // the file's size when opened
+  int32_t count = 0;          // kOutside of the first table: its entry count N, negative
+  platform::FileError error;  // kReadFailed: why
+
+  // The part's end lies past the end of the file.
+  bool EndsPastEnd() const { return offset >= 0 && static_cast<uint64_t>(offset) + length > size; }
+};
+
+// The checks of the front part alone: the first table's entry count N and
+// the place of the word M, which must lie inside an input of `size` bytes.
+// Returns what falls outside, or nothing with `m_offset` set.
+// REQUIRES: size >= input::kFrontSize.
+std::optional<InputProblem> CheckFront(std::span<const uint8_t, input::kFrontSize> front,
+                                       uint64_t size, uint64_t& m_offset);
+
+// The whole check of an input of `size` bytes with this front part and
+// dropped-section count `m`: returns the first part that a read of the
+// rewrite would find outside the input, or nothing with `layout` set.
+// Pure: no I/O.
+std::optional<InputProblem> PlanBlock(std::span<const uint8_t, input::kFrontSize> front, int32_t m,
+                                      uint64_t size, BlockLayout& layout);
+
+// An input read as far as its layout: the front part, where its parts lie,
+// and its tail.
+struct InputHead {
+  std::array<uint8_t, input::kFrontSize> front{};
+  BlockLayout layout;
+  std::array<uint8_t, input::kTailSize> tail{};
+};
+
+// Reads the front part, the word M and the tail of `in` and checks the
+// layout they give (PlanBlock). Returns why the input cannot be rewritten,
+// or nothing with `head` filled in. The tables are not read.
+std::optional<InputProblem> ReadInputHead(Source& in, InputHead& head);
 
 // Puts `hash` into the last word of every whole 16-byte entry of `entries`.
 void StampSecondTable(std::span<uint8_t> entries, uint32_t hash);
 
-enum class RewriteStatus { kOk, kDamaged, kWriteFailed };
+enum class RewriteStatus {
+  kOk,
+  kDamaged,     // the input is too short or damaged for its own words, or ended early
+  kReadFailed,  // reading the input failed
+  kWriteFailed,
+};
 
 // Appends the merged file header to `out`.
 bool WriteMergedHeader(Sink& out);
@@ -55,8 +98,10 @@ bool WriteMergedHeader(Sink& out);
 // and appends it to `out`, then flushes `out`. Nothing is written when the
 // input is too short or damaged for its own offsets (kDamaged). Reads only
 // up to the end of the tail, and the tables in pieces: memory does not
-// grow with the input.
-RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out);
+// grow with the input. For kDamaged and kReadFailed, `problem` (where
+// given) says which part and why.
+RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out,
+                           InputProblem* problem = nullptr);
 
 }  // namespace blkmerge
 

@@ -36,12 +36,15 @@ FileSource::FileSource(const platform::File& file, std::span<uint8_t> whole)
 bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
   if (whole_.empty()) {
     const platform::ReadResult read = file_.ReadAt(offset, out);
-    return !read.failed && read.bytes == out.size();
+    error_ = read.error;
+    return !read.failed() && read.bytes == out.size();
   }
   if (!whole_read_) {
-    // A failed read leaves nothing to serve: every part then fails.
+    // A failed read leaves nothing to serve: every part then fails, for
+    // the same reason.
     const platform::ReadResult read = file_.ReadAt(0, whole_);
-    whole_read_ = read.failed ? 0 : read.bytes;
+    whole_read_ = read.failed() ? 0 : read.bytes;
+    error_ = read.error;
   }
   if (offset > *whole_read_ || out.size() > *whole_read_ - offset) return false;
   if (!out.empty()) std::memcpy(out.data(), whole_.data() + offset, out.size());

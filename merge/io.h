@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace blkmerge {
-namespace platform {
-class File;
-}  // namespace platform
 
 enum class IoStatus { kOk, kReadFailed, kWriteFailed };
 
@@ -26,6 +25,9 @@ class Source {
   // Fills `out` with the bytes at `offset`. Returns false unless every byte
   // could be read (an error, or the input ended early).
   virtual bool ReadAt(uint64_t offset, std::span<uint8_t> out) = 0;
+  // Why the last ReadAt that returned false failed: nothing when the input
+  // ended before the bytes asked for.
+  virtual platform::FileError ReadError() const { return {}; }
   // The open file behind the source, if there is one.
   virtual const platform::File* file() const { return nullptr; }
 };
@@ -65,11 +67,13 @@ class FileSource final : public Source {
   explicit FileSource(const platform::File& file, std::span<uint8_t> whole = {});
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
+  platform::FileError ReadError() const override { return error_; }
   const platform::File* file() const override { return &file_; }
 
  private:
   const platform::File& file_;
   uint64_t size_;
+  platform::FileError error_;
   std::span<uint8_t> whole_;          // empty unless the input fits
   std::optional<size_t> whole_read_;  // how much of it came, once read
 };

@@ -32,8 +32,10 @@ std::string_view WithLineEnds(std::string_view text, std::string& scratch) {
 }  // namespace
 
 bool Console::Print(std::string_view text) {
+  if (!ok_) return false;
   std::string scratch;
-  ok_ = ok_ && native::WriteStandardOutput(BytesOf(WithLineEnds(text, scratch)));
+  error_ = native::WriteStandardOutput(BytesOf(WithLineEnds(text, scratch)));
+  ok_ = !error_;
   return ok_;
 }
 

@@ -32,11 +32,33 @@ struct FileInfo {
   uint64_t size = 0;  // of a regular file; 0 for the other kinds
 };
 
-// What a read brought: `bytes` bytes. Fewer than asked for with `failed`
-// unset means that the file ended.
+// Why a call on a file failed.
+struct FileError {
+  enum class Kind : uint8_t {
+    kNone,
+    kSystem,      // the system refused: `code` says why
+    kNotRegular,  // a directory, a pipe or a device where only a regular file will do
+    kNoEnd,       // a directory or a device, which cannot be read to an end
+    kLocked,      // another process holds the file's lock
+    kBadName,     // the text names no file (on Windows: it is not UTF-8)
+  };
+  Kind kind = Kind::kNone;
+  uint32_t code = 0;  // kSystem: errno on POSIX, GetLastError() on Windows
+
+  static FileError System(uint32_t code) { return {Kind::kSystem, code}; }
+  explicit operator bool() const { return kind != Kind::kNone; }
+  friend bool operator==(const FileError&, const FileError&) = default;
+};
+
+// The system's own text for the error `code`, in UTF-8, on one line.
+std::string SystemErrorText(uint32_t code);
+
+// What a read brought: `bytes` bytes. Fewer than asked for without an
+// error means that the file ended.
 struct ReadResult {
   size_t bytes = 0;
-  bool failed = false;
+  FileError error;
+  bool failed() const { return static_cast<bool>(error); }
 };
 
 // The path that `name` spells. Nothing when it cannot name a file at all
@@ -53,7 +75,9 @@ std::optional<FileInfo> InfoOf(const std::filesystem::path& path);
 bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // An open file, closed when it goes. A closed File (default-constructed, or
-// from an Open that failed) fails every operation.
+// from an Open that failed) fails every operation. A File that an Open
+// refused tells why (error()), and what it found where it found a file
+// (info()).
 class File {
  public:
   File() = default;
@@ -81,6 +105,9 @@ class File {
   bool is_open() const;
   // As at open.
   const FileInfo& info() const { return info_; }
+  // Why the Open refused the file, or why the last write, truncation or
+  // close failed; nothing when none did.
+  const FileError& error() const { return error_; }
 
   // A file is read either at offsets or from start to end, not both: a
   // read at an offset moves the position of the other kind on Windows.
@@ -109,10 +136,20 @@ class File {
   static constexpr intptr_t kNoHandle = -1;
 
   File(intptr_t handle, const FileInfo& info) : handle_(handle), info_(info) {}
+  // Opens `name` for reading from its start to its end, whatever it is.
+  static File OpenToEnd(std::string_view name);
+  // A closed File that an Open refused.
+  static File Refused(FileError error, const FileInfo& info = {}) {
+    File file;
+    file.error_ = error;
+    file.info_ = info;
+    return file;
+  }
   void Release();
 
   intptr_t handle_ = kNoHandle;
   FileInfo info_;
+  FileError error_;
   bool write_failed_ = false;
 };
 

@@ -6,15 +6,17 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/file.h"
+
 namespace blkmerge::platform::native {
 
-// Writes all of `bytes` to a descriptor (POSIX) or handle (Windows) and
-// tells whether that worked: the one write loop of both tools.
-bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes);
+// Writes all of `bytes` to a descriptor (POSIX) or handle (Windows):
+// the one write loop of both tools. Returns why it failed, or nothing.
+FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes);
 
 // The same for standard output and standard error.
-bool WriteStandardOutput(std::span<const uint8_t> bytes);
-bool WriteStandardError(std::span<const uint8_t> bytes);
+FileError WriteStandardOutput(std::span<const uint8_t> bytes);
+FileError WriteStandardError(std::span<const uint8_t> bytes);
 
 }  // namespace blkmerge::platform::native
 

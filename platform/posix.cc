@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <string>
 
 #include "platform/file.h"
@@ -38,14 +39,20 @@ std::optional<FileInfo> InfoOfDescriptor(int fd) {
   return InfoFromStat(st);
 }
 
+FileError LastError() { return FileError::System(static_cast<uint32_t>(errno)); }
+
 // Opens `name` with `flags` and looks at what it is. Returns -1, with
-// nothing open, when either fails.
-int OpenDescriptor(std::string_view name, int flags, FileInfo& info) {
+// nothing open and `error` set, when either fails.
+int OpenDescriptor(std::string_view name, int flags, FileInfo& info, FileError& error) {
   const std::string path(name);
   const int fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    error = LastError();
+    return -1;
+  }
   const auto found = InfoOfDescriptor(fd);
   if (!found) {
+    error = LastError();
     close(fd);
     return -1;
   }
@@ -54,6 +61,11 @@ int OpenDescriptor(std::string_view name, int flags, FileInfo& info) {
 }
 
 }  // namespace
+
+std::string SystemErrorText(uint32_t code) {
+  // strerror is not thread-safe, but only this thread asks.
+  return std::strerror(static_cast<int>(code));  // NOLINT(concurrency-mt-unsafe)
+}
 
 std::optional<std::filesystem::path> PathOf(std::string_view name) {
   return std::filesystem::path(name);
@@ -78,29 +90,29 @@ File File::OpenAny(std::string_view name) {
   // Non-blocking, so that a named pipe opens at once instead of waiting for
   // a writer; reads of a regular file are not affected.
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_RDONLY | O_NONBLOCK, info);
-  return fd < 0 ? File() : File(fd, info);
+  FileError error;
+  const int fd = OpenDescriptor(name, O_RDONLY | O_NONBLOCK, info, error);
+  return fd < 0 ? Refused(error) : File(fd, info);
 }
 
-File File::OpenStream(std::string_view name) {
+File File::OpenToEnd(std::string_view name) {
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_RDONLY, info);
-  if (fd < 0) return {};
-  File file(fd, info);
-  if (info.kind == FileKind::kDirectory || info.kind == FileKind::kDevice) return {};
-  return file;
+  FileError error;
+  const int fd = OpenDescriptor(name, O_RDONLY, info, error);
+  return fd < 0 ? Refused(error) : File(fd, info);
 }
 
 File File::OpenOutput(std::string_view name) {
   // Non-blocking, so that a named pipe with no reader fails at once; the
   // flag is taken off again for a pipe that has one, or a terminal.
   FileInfo info;
-  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info);
-  if (fd < 0) return {};
+  FileError error;
+  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info, error);
+  if (fd < 0) return Refused(error);
   File file(fd, info);
   if (info.kind != FileKind::kRegular) {
     const int flags = fcntl(fd, F_GETFL);
-    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return {};
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return Refused(LastError());
   }
   return file;
 }
@@ -113,7 +125,7 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0) {
-      result.failed = true;
+      result.error = LastError();
       break;
     }
     result.bytes += static_cast<size_t>(n);
@@ -126,8 +138,8 @@ ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-memb
   while (true) {
     const ssize_t n = read(static_cast<int>(handle_), out.data(), out.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return {.bytes = 0, .failed = true};
-    return {.bytes = static_cast<size_t>(n), .failed = false};
+    if (n < 0) return {.bytes = 0, .error = LastError()};
+    return {.bytes = static_cast<size_t>(n), .error = {}};
   }
 }
 
@@ -135,14 +147,18 @@ ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-memb
 bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-function-const)
   if (!is_open()) return false;
   if (info_.kind != FileKind::kRegular) return true;
-  return ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0;
+  if (ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0) return true;
+  error_ = LastError();
+  return false;
 }
 
 bool File::Close() {
   if (!is_open()) return false;
   const int fd = static_cast<int>(handle_);
   handle_ = kNoHandle;
-  return close(fd) == 0;
+  if (close(fd) == 0) return true;
+  error_ = LastError();
+  return false;
 }
 
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
@@ -190,7 +206,10 @@ Console::Console() {
   if (poll(fds.data(), fds.size(), 0) < 0) ok_ = false;
   for (const pollfd& p : fds) {
     if ((p.revents & POLLNVAL) == 0) continue;
-    if (p.fd == STDOUT_FILENO) ok_ = false;
+    if (p.fd == STDOUT_FILENO) {
+      ok_ = false;
+      error_ = FileError::System(EBADF);
+    }
     // Opened in ascending order, each lands on the lowest free descriptor.
     if (open("/dev/null", p.fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != p.fd) ok_ = false;
   }
@@ -200,18 +219,25 @@ Console::Console() {
 
 namespace native {
 
-bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     const ssize_t n = write(static_cast<int>(handle), bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return LastError();
+    // write() takes at least one byte of a regular file, a pipe or a
+    // device unless it fails; nothing taken is a full device.
+    if (n == 0) return FileError::System(ENOSPC);
     bytes = bytes.subspan(static_cast<size_t>(n));
   }
-  return true;
+  return {};
 }
 
-bool WriteStandardOutput(std::span<const uint8_t> bytes) { return WriteAll(STDOUT_FILENO, bytes); }
-bool WriteStandardError(std::span<const uint8_t> bytes) { return WriteAll(STDERR_FILENO, bytes); }
+FileError WriteStandardOutput(std::span<const uint8_t> bytes) {
+  return WriteAll(STDOUT_FILENO, bytes);
+}
+FileError WriteStandardError(std::span<const uint8_t> bytes) {
+  return WriteAll(STDERR_FILENO, bytes);
+}
 
 }  // namespace native
 

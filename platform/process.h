@@ -58,12 +58,15 @@ class Console {
   void PrintErrorLine(std::string_view line);
   // False once a Print failed.
   bool ok() const { return ok_; }
+  // Why standard output failed, once it did.
+  const FileError& error() const { return error_; }
 
   // What standard output is, when the platform can tell (looked up once).
   const std::optional<FileInfo>& OutputInfo();
 
  private:
   bool ok_ = true;
+  FileError error_;
   bool output_looked_up_ = false;
   std::optional<FileInfo> output_info_;
 };

@@ -67,19 +67,56 @@ std::optional<FileInfo> InfoOfHandle(HANDLE handle) {
   }
 }
 
-HANDLE OpenHandle(std::string_view name, DWORD access, DWORD disposition, DWORD flags) {
+FileError LastError() { return FileError::System(GetLastError()); }
+
+// Opens `name` and looks at what it is. Returns INVALID_HANDLE_VALUE, with
+// nothing open and `error` set, when either fails.
+HANDLE OpenHandle(std::string_view name, DWORD access, DWORD disposition, DWORD flags,
+                  FileInfo& info, FileError& error) {
   const auto wide = Wide(name);
-  if (!wide) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide->c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+  if (!wide) {
+    error = {FileError::Kind::kBadName};
+    return INVALID_HANDLE_VALUE;
+  }
+  const HANDLE handle =
+      CreateFileW(wide->c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = LastError();
+    return INVALID_HANDLE_VALUE;
+  }
+  const auto found = InfoOfHandle(handle);
+  if (!found) {
+    error = LastError();
+    CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+  }
+  info = *found;
+  return handle;
 }
 
-bool WriteStandard(DWORD which, std::span<const uint8_t> bytes) {
+FileError WriteStandard(DWORD which, std::span<const uint8_t> bytes) {
   const HANDLE handle = GetStdHandle(which);
-  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
-         native::WriteAll(reinterpret_cast<intptr_t>(handle), bytes);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    return FileError::System(ERROR_INVALID_HANDLE);
+  }
+  return native::WriteAll(reinterpret_cast<intptr_t>(handle), bytes);
 }
 
 }  // namespace
+
+std::string SystemErrorText(uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string utf8 = n > 0 ? Utf8({text, n}) : std::string();
+  LocalFree(text);
+  // The system's texts end in a line end.
+  while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) {
+    utf8.pop_back();
+  }
+  return utf8.empty() ? "error " + std::to_string(code) : utf8;
+}
 
 std::optional<std::filesystem::path> PathOf(std::string_view name) {
   auto wide = Wide(name);
@@ -111,31 +148,23 @@ void File::Release() {
 File File::OpenAny(std::string_view name) {
   // Backup semantics, so that a directory opens and is told apart. Opening
   // a pipe never waits on Windows.
-  const HANDLE handle = OpenHandle(name, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) return {};
-  const auto info = InfoOfHandle(handle);
-  if (!info) {
-    CloseHandle(handle);
-    return {};
-  }
-  return {reinterpret_cast<intptr_t>(handle), *info};
+  FileInfo info;
+  FileError error;
+  const HANDLE handle =
+      OpenHandle(name, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, info, error);
+  if (handle == INVALID_HANDLE_VALUE) return Refused(error);
+  return {reinterpret_cast<intptr_t>(handle), info};
 }
 
-File File::OpenStream(std::string_view name) {
-  File file = OpenAny(name);
-  const FileKind kind = file.info_.kind;
-  return kind == FileKind::kDirectory || kind == FileKind::kDevice ? File() : std::move(file);
-}
+File File::OpenToEnd(std::string_view name) { return OpenAny(name); }
 
 File File::OpenOutput(std::string_view name) {
-  const HANDLE handle = OpenHandle(name, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-  if (handle == INVALID_HANDLE_VALUE) return {};
-  const auto info = InfoOfHandle(handle);
-  if (!info) {
-    CloseHandle(handle);
-    return {};
-  }
-  return {reinterpret_cast<intptr_t>(handle), *info};
+  FileInfo info;
+  FileError error;
+  const HANDLE handle =
+      OpenHandle(name, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, info, error);
+  if (handle == INVALID_HANDLE_VALUE) return Refused(error);
+  return {reinterpret_cast<intptr_t>(handle), info};
 }
 
 ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
@@ -148,7 +177,7 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
     const auto want = static_cast<DWORD>(std::min(out.size() - result.bytes, kMaxTransfer));
     DWORD got = 0;
     if (ReadFile(ToHandle(handle_), out.data() + result.bytes, want, &got, &where) == FALSE) {
-      result.failed = GetLastError() != ERROR_HANDLE_EOF;
+      if (GetLastError() != ERROR_HANDLE_EOF) result.error = LastError();
       break;
     }
     if (got == 0) break;
@@ -164,9 +193,10 @@ ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-memb
   if (ReadFile(ToHandle(handle_), out.data(), want, &got, nullptr) == FALSE) {
     // A pipe whose writer has gone has ended.
     const DWORD error = GetLastError();
-    return {.bytes = 0, .failed = error != ERROR_BROKEN_PIPE && error != ERROR_HANDLE_EOF};
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return {};
+    return {.bytes = 0, .error = FileError::System(error)};
   }
-  return {.bytes = got, .failed = false};
+  return {.bytes = got, .error = {}};
 }
 
 // Not const: it changes the file.
@@ -175,14 +205,20 @@ bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-functi
   if (info_.kind != FileKind::kRegular) return true;
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
-  return SetFileInformationByHandle(ToHandle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0;
+  if (SetFileInformationByHandle(ToHandle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0) {
+    return true;
+  }
+  error_ = LastError();
+  return false;
 }
 
 bool File::Close() {
   if (!is_open()) return false;
   const HANDLE handle = ToHandle(handle_);
   handle_ = kNoHandle;
-  return CloseHandle(handle) != 0;
+  if (CloseHandle(handle) != 0) return true;
+  error_ = LastError();
+  return false;
 }
 
 uint64_t CopyInKernel(const File& /*from*/, uint64_t /*offset*/, uint64_t /*length*/, File& /*to*/,
@@ -208,28 +244,31 @@ Console::Console() {
   // A drive without a disk fails an open instead of asking in a dialog box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output == nullptr || output == INVALID_HANDLE_VALUE) ok_ = false;
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+    ok_ = false;
+    error_ = FileError::System(ERROR_INVALID_HANDLE);
+  }
 }
 
 namespace native {
 
-bool WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     DWORD written = 0;
     const auto want = static_cast<DWORD>(std::min(bytes.size(), kMaxTransfer));
-    if (WriteFile(ToHandle(handle), bytes.data(), want, &written, nullptr) == FALSE ||
-        written == 0) {
-      return false;
+    if (WriteFile(ToHandle(handle), bytes.data(), want, &written, nullptr) == FALSE) {
+      return LastError();
     }
+    if (written == 0) return FileError::System(ERROR_DISK_FULL);
     bytes = bytes.subspan(written);
   }
-  return true;
+  return {};
 }
 
-bool WriteStandardOutput(std::span<const uint8_t> bytes) {
+FileError WriteStandardOutput(std::span<const uint8_t> bytes) {
   return WriteStandard(STD_OUTPUT_HANDLE, bytes);
 }
-bool WriteStandardError(std::span<const uint8_t> bytes) {
+FileError WriteStandardError(std::span<const uint8_t> bytes) {
   return WriteStandard(STD_ERROR_HANDLE, bytes);
 }
 

@@ -43,15 +43,15 @@ TEST(Read, TellsTheEndOfTheFile) {
   Bytes out(4);
   ReadResult read = file.ReadAt(3, out);
   EXPECT_EQ(read.bytes, 4u);
-  EXPECT_FALSE(read.failed);
+  EXPECT_FALSE(read.failed());
   EXPECT_EQ(out, (Bytes{3, 4, 5, 6}));
   read = file.ReadAt(8, out);  // two bytes left
   EXPECT_EQ(read.bytes, 2u);
-  EXPECT_FALSE(read.failed);
+  EXPECT_FALSE(read.failed());
   EXPECT_EQ(out[1], 9);
   read = file.ReadAt(10, out);
   EXPECT_EQ(read.bytes, 0u);
-  EXPECT_FALSE(read.failed);
+  EXPECT_FALSE(read.failed());
 
   // Read goes from the start on, until nothing comes.
   file = File::OpenStream(dir.At("ten"));
@@ -60,7 +60,7 @@ TEST(Read, TellsTheEndOfTheFile) {
   while ((read = file.Read(piece)).bytes > 0) {
     all.insert(all.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(read.bytes));
   }
-  EXPECT_FALSE(read.failed);
+  EXPECT_FALSE(read.failed());
   EXPECT_EQ(all, kTen);
 }
 
