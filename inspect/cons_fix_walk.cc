@@ -1,12 +1,10 @@
-#include "inspect/cons_fix_walk.h"
-
 #include <algorithm>
 #include <bit>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "inspect/format.h"
+#include "inspect/walk.h"
 #include "merge/coding.h"
 #include "merge/layout.h"
 
@@ -83,9 +81,8 @@ ConsFixReport WalkConsFix(Source& file, const Job* job) {
     r.AddToFile(-1, 0, "read_failed", "could not read " + Count(bytes.size(), "byte"));
     return r;
   }
-  for (size_t at = 0; at < bytes.size(); at += kRecordSize) {
+  for (size_t at = 0; at < bytes.size(); at += kRecordSize)
     CheckRecord(std::span<const uint8_t>(bytes).subspan(at, kRecordSize), job, r);
-  }
   std::string text;
   if (whole > kMaxRecords) {
     r.AddToFile(int64_t{kMaxRecords}, bytes.size(), "too_many_records",

@@ -7,10 +7,8 @@
 #include <cstdint>
 #include <span>
 
-#include "inspect/cons_fix_walk.h"
-#include "inspect/merged_walk.h"
 #include "inspect/report.h"
-#include "inspect/verify.h"
+#include "inspect/walk.h"
 #include "merge/io.h"
 #include "merge/layout.h"
 

@@ -1,10 +1,8 @@
-#include "inspect/merged_walk.h"
-
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "inspect/format.h"
+#include "inspect/walk.h"
 #include "merge/coding.h"
 #include "merge/layout.h"
 #include "merge/name_hash.h"
@@ -269,20 +267,18 @@ MergedReport WalkMerged(Source& file, const Job* job, const BlockCheck& verify) 
     r.AddToFile(-1, 0, "read_failed", "could not read the header");
     return r;
   }
-  if (header != kMergedHeader) {
+  if (header != kMergedHeader)
     r.AddToFile(-1, 0, "header", "the file does not start with \"vers\" and the float 2.0");
-  }
   for (uint64_t offset = header.size(); offset < r.size; offset += r.blocks.back().length) {
     const size_t index = r.blocks.size();
-    std::string text;
     if (index == kMaxPairs) {
       r.AddToFile(int64_t{kMaxPairs}, offset, "too_many_blocks", "more blocks than any run writes");
       return r;
     }
     if (r.size - offset < kFixedSize) {
-      text = "only " + Count(r.size - offset, "byte") + " left, too few for a block (at least " +
-             Dec(kFixedSize) + ")";
-      r.AddToFile(static_cast<int64_t>(index), offset, "block_too_short", text);
+      r.AddToFile(static_cast<int64_t>(index), offset, "block_too_short",
+                  "only " + Count(r.size - offset, "byte") +
+                      " left, too few for a block (at least " + Dec(kFixedSize) + ")");
       return r;
     }
     const Pair* pair = job != nullptr && index < job->pairs.size() ? &job->pairs[index] : nullptr;

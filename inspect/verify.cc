@@ -1,18 +1,12 @@
-#include "inspect/verify.h"
-
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "inspect/format.h"
-#include "inspect/merged_walk.h"
+#include "driver/messages.h"
+#include "inspect/walk.h"
 #include "merge/block.h"
-#include "merge/coding.h"
-#include "merge/layout.h"
 #include "platform/file.h"
 
 namespace blkmerge::inspect {
@@ -20,34 +14,30 @@ namespace {
 
 using namespace blkmerge::block;
 
+// Pieces as large as a block of `length` bytes, within what Room must offer
+// and kReadChunk.
+size_t Piece(uint64_t length) { return std::clamp<uint64_t>(length, Sink::kMinRoom, kReadChunk); }
+
 // Compares what is appended with `length` bytes of `file` from `start`, a
 // piece at a time; appended bytes past those count as differing.
 class CompareSink final : public Sink {
  public:
-  // Pieces as large as the block, within what Room must offer and
-  // kReadChunk.
   CompareSink(Source& file, uint64_t start, uint64_t length)
-      : file_(file),
-        start_(start),
-        length_(length),
-        ours_(std::clamp<uint64_t>(length, kMinRoom, kReadChunk)),
-        theirs_(ours_.size()) {}
+      : file_(file), start_(start), length_(length), ours_(Piece(length)), theirs_(ours_.size()) {}
 
   bool Write(std::span<const uint8_t> bytes) override {
-    for (size_t at = 0; at < bytes.size() && !read_failed; at += ours_.size()) {
+    for (size_t at = 0; at < bytes.size() && !read_failed; at += ours_.size())
       Compare(bytes.subspan(at, std::min(bytes.size() - at, ours_.size())));
-    }
     return !read_failed;
   }
   std::span<uint8_t> Room(size_t want) override {
-    if (read_failed) return {};
-    return std::span(ours_).first(std::min(want, ours_.size()));
+    return read_failed ? std::span<uint8_t>()
+                       : std::span(ours_).first(std::min(want, ours_.size()));
   }
   void Commit(size_t length) override { Compare(std::span(ours_).first(length)); }
   // Counts `count` bytes from block offset `at` on as differing.
-  void Extra(uint64_t at, uint64_t count) {
-    if (count == 0) return;
-    if (!first) first = at;
+  void Differ(uint64_t at, uint64_t count) {
+    if (count > 0 && !first) first = at;
     differing += count;
   }
 
@@ -55,31 +45,20 @@ class CompareSink final : public Sink {
   uint64_t differing = 0;
   std::optional<uint64_t> first;  // the first differing block offset
   bool read_failed = false;
-  std::array<uint8_t, kFrontSize> front{};  // of the block appended
 
  private:
   // REQUIRES: ours.size() <= ours_.size().
   void Compare(std::span<const uint8_t> ours) {
-    if (appended < front.size()) {
-      std::memcpy(front.data() + appended, ours.data(),
-                  std::min(ours.size(), front.size() - static_cast<size_t>(appended)));
-    }
     const auto overlap =
         static_cast<size_t>(std::min<uint64_t>(ours.size(), length_ - std::min(appended, length_)));
     const auto theirs = std::span(theirs_).first(overlap);
-    if (!file_.ReadAt(start_ + appended, theirs)) {
-      read_failed = true;
-      return;
-    }
+    read_failed = read_failed || !file_.ReadAt(start_ + appended, theirs);
+    if (read_failed) return;
     // Most pieces are equal: the byte-wise count only where one is not.
     if (!std::equal(theirs.begin(), theirs.end(), ours.begin())) {
-      for (size_t i = 0; i < overlap; ++i) {
-        if (ours[i] == theirs[i]) continue;
-        if (!first) first = appended + i;
-        ++differing;
-      }
+      for (size_t i = 0; i < overlap; ++i) Differ(appended + i, ours[i] != theirs[i] ? 1 : 0);
     }
-    Extra(appended + overlap, ours.size() - overlap);
+    Differ(appended + overlap, ours.size() - overlap);
     appended += ours.size();
   }
 
@@ -114,20 +93,22 @@ bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers&
                  BlockReport& block, MergedReport& r) {
   CompareSink sink(merged, block.offset, block.length);
   const std::string name = "input " + Quote(pair.input);
-  if (RewriteInput(input, pair.alias, numbers, sink) == RewriteStatus::kDamaged) {
-    return Fail(r, block, "input_damaged",
-                name + " is truncated or damaged: its offsets point outside it");
-  }
+  InputProblem problem;
+  const RewriteStatus status = RewriteInput(input, pair.alias, numbers, sink, &problem);
   if (sink.read_failed) {
     r.unreadable = true;
     return Fail(r, block, "read_failed", "could not read the block again");
   }
-  sink.Extra(sink.appended, block.length - std::min(block.length, sink.appended));
+  if (status != RewriteStatus::kOk) {  // the input's own fault: the sink only fails to read
+    const char* what =
+        status == RewriteStatus::kReadFailed ? " could not be read" : " is truncated or damaged";
+    return Fail(r, block, "input_refused", message::InputDetail(name + what, problem));
+  }
+  sink.Differ(sink.appended, block.length - std::min(block.length, sink.appended));
   if (!sink.first) return true;
-  // The rewrite wrote the block, so its first-table count is not negative
-  // and its tables fit its length.
-  const uint64_t second =
-      kFrontSize + kEntrySize * static_cast<uint64_t>(LoadLE32Signed(sink.front.data() + kN));
+  InputHead head;  // where the parts of the block the input gives lie
+  ReadInputHead(input, head);
+  const uint64_t second = kFrontSize + head.layout.FirstTableSize();
   const std::string length =
       sink.appended == block.length
           ? ""
@@ -144,8 +125,11 @@ BlockCheck AgainstInputs(Source& merged, const Job& job) {
     if (block.index >= job.pairs.size()) return false;
     const Pair& pair = job.pairs[block.index];
     const platform::File file = platform::File::OpenInput(pair.input);
-    if (!file.is_open())
-      return Fail(r, block, "input_unopened", "could not open input " + Quote(pair.input));
+    if (!file.is_open()) {
+      return Fail(r, block, "input_unopened",
+                  message::FileDetail("could not open input " + Quote(pair.input), file.error(),
+                                      file.info().kind));
+    }
     FileSource input(file);
     return VerifyBlock(merged, input, pair, job.numbers, block, r);
   };

@@ -222,10 +222,12 @@ TEST(Inspect, EachPartOfABlockIsComparedWithItsInput) {
   ASSERT_EQ(RunIn(dir, "rm in0.src && mkdir sub && mv in1.src sub/").status, 0);
   const Result r = Blkinspect(dir, "--job " + job + " out.bin fix.bin");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("out.bin: block 0 (offset 8): could not open input \"in0.src\"\n"),
+  EXPECT_NE(r.output.find("out.bin: block 0 (offset 8): could not open input \"in0.src\": No such "
+                          "file or directory\n"),
             std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("out.bin: block 1 (offset 204): could not open input \"in1.src\"\n"),
+  EXPECT_NE(r.output.find("out.bin: block 1 (offset 204): could not open input \"in1.src\": No "
+                          "such file or directory\n"),
             std::string::npos);
   EXPECT_NE(r.output.find("out.bin: block 2 (offset 464), block offset 117 (file offset 581): 1 "
                           "byte differs from the block input \"in2.src\" gives now, the first "
@@ -274,7 +276,9 @@ TEST(Inspect, EmptyAliasesPassAgainstTheirJob) {
   EXPECT_NE(r.output.find("3 blocks, 2 records: all checks hold"), std::string::npos) << r.output;
 }
 
-const std::string kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
+const std::string kUsage =
+    "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
+    "       blkinspect --plan JOB [--json]\n";
 
 TEST(Inspect, UsageErrorsExitTwo) {
   TempDir dir;
@@ -285,6 +289,10 @@ TEST(Inspect, UsageErrorsExitTwo) {
       {"--jason m", "blkinspect: unknown option --jason\n"},
       {"-j m", "blkinspect: unknown option -j\n"},
       {"--job j --job=j m", "blkinspect: --job given twice\n"},
+      {"--plan", "blkinspect: --plan needs a job file\n"},
+      {"--plan=j --plan j", "blkinspect: --plan given twice\n"},
+      {"--plan j m", ""},
+      {"--plan j --job j", ""},
   };
   for (const auto& [args, error] : cases) {
     const Result r = Blkinspect(dir, args);
@@ -299,8 +307,8 @@ TEST(Inspect, HelpAndVersionGoToStandardOutput) {
   Result r = RunIn(dir, tool + " --help 2>/dev/null");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output.substr(0, kUsage.size()), kUsage);
-  for (const char* option :
-       {"--job JOB, --job=JOB", "--json", "--help", "--version", "Exit status"})
+  for (const char* option : {"--job JOB, --job=JOB", "--plan JOB, --plan=JOB", "--json", "--help",
+                             "--version", "Exit status"})
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   r = RunIn(dir, tool + " m --version 2>/dev/null");
   EXPECT_EQ(r.status, 0);
@@ -317,12 +325,16 @@ TEST(Inspect, FilesThatCannotBeReadExitTwo) {
       {"m missing", "blkinspect: could not open missing\n"},
       {"m .", "blkinspect: . is not a regular file\n"},
       {"pipe", "blkinspect: pipe is not a regular file\n"},
-      {"--job /dev/zero m", "blkinspect: could not open /dev/zero\n"},
-      {"--job missing m", "blkinspect: could not open missing\n"},
-      {"--job=missing m", "blkinspect: could not open missing\n"},
+      {"--job /dev/zero m",
+       "blkinspect: job file /dev/zero cannot be used: Could not open input file /dev/zero\n"
+       "blkinspect: /dev/zero: a device, which may never end\n"},
+      {"--job=missing m",
+       "blkinspect: job file missing cannot be used: Could not open input file missing\n"
+       "blkinspect: missing: No such file or directory\n"},
       {"--job bad.job m",
        "blkinspect: job file bad.job cannot be used: Could not read output file names from input "
-       "file bad.job\n"},
+       "file bad.job\n"
+       "blkinspect: bad.job:1:9: expected the cons_fix file name, found the end of the file\n"},
   };
   for (const auto& [args, message] : cases) {
     const Result r = Blkinspect(dir, args);
@@ -388,7 +400,8 @@ TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
       r.output,
       "./bin/blkinspect\n./bin/blkmerge\n./share/doc/blkmerge/README.md\n"
       "./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n./share/man/man5/blkmerge.5\n"
-      "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n2\n");
+      "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
+      "       blkinspect --plan JOB [--json]\n2\n");
 }
 
 }  // namespace

@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "consfix/cons_fix.h"
-#include "inspect/cons_fix_walk.h"
-#include "inspect/format.h"
-#include "inspect/merged_walk.h"
 #include "inspect/report.h"
-#include "inspect/verify.h"
+#include "inspect/walk.h"
 #include "merge/name_hash.h"
 #include "tests/fixture.h"
 
@@ -434,8 +431,8 @@ TEST(Verify, AChangedInputIsFoundAndADamagedOneSaidSo) {
   EXPECT_EQ(Describe(Verify(m, inputs)),
             "block 0 (offset 8), block offset 115 (file offset 123): 2 bytes differ from the "
             "block input \"in.alias0\" gives now, the first in first-table entry 0\n"
-            "block 1 (offset 204): input \"in.alias1\" is truncated or damaged: its offsets "
-            "point outside it\n");
+            "block 1 (offset 204): input \"in.alias1\" is truncated or damaged: the front part "
+            "at offset 0 ends past the end of the file (100 bytes)\n");
   // An input that has grown a first-table entry gives a longer block.
   inputs = m.inputs;
   inputs[1] = fixture::MakeInput({.n = 4, .m = 0, .k = 4, .seed = 3});
