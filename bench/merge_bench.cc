@@ -319,7 +319,7 @@ int main(int argc, char** argv) {
   }
   std::printf("%d pairs after a warm-up, in %s\n", pairs, dir.c_str());
   std::printf("%-14s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "tool s", "cat s", "ratio",
-              "blkmerge MiB", "cat MiB");
+              "tool MiB", "cat MiB");
   bool ok = true;
   for (const Case& c : AllCases()) {
     if (only.empty() || only == c.name) ok = RunCase(c, tool, inspect, pairs) && ok;
