@@ -76,6 +76,16 @@ std::string Produced(std::string_view cons_fix_name) {
   return Cat("Produced cons_fix file ", cons_fix_name);
 }
 
+std::string ArgumentCount(int arguments) {
+  return Cat("expected one argument, the job file, but got ",
+             Dec(static_cast<uint64_t>(arguments)));
+}
+
+std::string NoMemoryFor(std::string_view what, uint64_t bytes) {
+  return Cat("could not allocate ", bytes > 0 ? Dec(bytes) + " bytes for " : std::string(), what,
+             "; no output was touched");
+}
+
 std::string SameFileDetail(std::string_view a, std::string_view b, const SameFileReason& reason) {
   if (reason.id) {
     return Cat(a, " and ", b, " reach one file (the same file identity: volume ",

@@ -55,6 +55,22 @@ std::string ReadDetail(std::string_view name, uint64_t offset, const platform::F
 // "NAME: " and which part of the input falls outside it, ended early or
 // could not be read.
 std::string InputDetail(std::string_view name, const InputProblem& problem);
+// "expected one argument, the job file, but got N".
+std::string ArgumentCount(int arguments);
+// What a run short of memory could not allocate.
+namespace memory {
+inline constexpr std::string_view kSinkBuffer = "the merged file's write buffer";
+inline constexpr std::string_view kWholeBuffer = "the buffer that small inputs are read into";
+inline constexpr std::string_view kRecordsAndLines = "the cons_fix records and the console lines";
+inline constexpr std::string_view kBeforeOutputs =
+    "could not allocate memory while reading the job; no output was touched";
+inline constexpr std::string_view kWhileWriting =
+    "could not allocate memory while writing the outputs";
+}  // namespace memory
+// "could not allocate N bytes for WHAT; no output was touched", or without
+// the count where `bytes` is 0.
+std::string NoMemoryFor(std::string_view what, uint64_t bytes = 0);
+
 // "A and B reach one file (the same file identity: volume V, index I)", or
 // "(the same path P)".
 std::string SameFileDetail(std::string_view a, std::string_view b, const SameFileReason& reason);

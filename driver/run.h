@@ -12,6 +12,10 @@ inline constexpr int kExitUsage = 2;
 // its exit status. The only place that prints.
 int Run(int argc, const char* const* argv);
 
+// What a run that ran out of memory before Run prints; returns its exit
+// status.
+int FailForMemory();
+
 }  // namespace blkmerge
 
 #endif  // BLKMERGE_DRIVER_RUN_H_

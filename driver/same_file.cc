@@ -28,6 +28,11 @@ std::filesystem::path NormalPath(const std::filesystem::path& name) {
   return error ? path.lexically_normal() : canonical;
 }
 
+std::optional<platform::FileInfo> InfoOfName(const std::string& name) {
+  const auto path = platform::PathOf(name);
+  return path ? platform::InfoOf(*path) : std::nullopt;
+}
+
 // One name as the check sees it: looked up once, normalised only when a
 // comparison needs it. A run compares each output with every input, and
 // each lookup costs system calls.
@@ -84,11 +89,15 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fa.SameAs(fb).has_value();
 }
 
-bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open) {
-  if (open.kind != platform::FileKind::kRegular || !open.id) return false;
-  const auto path = platform::PathOf(name);
-  const auto info = path ? platform::InfoOf(*path) : std::nullopt;
-  return info && info->id == open.id;
+std::optional<SameFileReason> IsOpenFile(const std::string& name, const platform::FileInfo& open) {
+  if (!open.id) return std::nullopt;
+  const auto info = InfoOfName(name);
+  if (!info || info->id != open.id) return std::nullopt;
+  if (open.kind == platform::FileKind::kDevice) {
+    const auto null = InfoOfName(std::string(platform::kNullDevice));
+    if (null && null->id == open.id) return std::nullopt;
+  }
+  return SameFileReason{.id = open.id, .path = {}};
 }
 
 std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {

@@ -16,15 +16,17 @@ namespace blkmerge {
 // that cannot name a file at all is the same as none.
 bool SameFile(const std::string& a, const std::string& b);
 
-// True when `open` is a regular file and `name` is that file.
-bool IsOpenRegularFile(const std::string& name, const platform::FileInfo& open);
-
 // How two names reach one file: the same file identity, where both lead
 // to a file, or else the same normalised absolute path (UTF-8).
 struct SameFileReason {
   std::optional<platform::FileId> id;
   std::string path;
 };
+
+// How `name` reaches the open file `open` (standard output, say), whatever
+// kind of file it is: by the same file identity. Nothing when it does not,
+// or when both are the null device, which keeps nothing that could mix.
+std::optional<SameFileReason> IsOpenFile(const std::string& name, const platform::FileInfo& open);
 
 // An output name that reaches a file the run must not overwrite.
 struct OutputClash {

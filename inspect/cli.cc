@@ -1,9 +1,11 @@
 #include <array>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "driver/messages.h"
 #include "driver/preflight.h"
 #include "inspect/report.h"
 #include "inspect/walk.h"
@@ -14,18 +16,17 @@
 namespace blkmerge::inspect {
 namespace {
 
-constexpr int kExitAllHold = 0;
-constexpr int kExitFailed = 1;   // a check failed, or with --plan the run would fail
-constexpr int kExitTrouble = 2;  // a usage error, a file that cannot be opened or read
+// 1: a check failed, or the run would fail. 2: a usage error, a file that
+// cannot be opened or read.
+enum ExitStatus { kExitAllHold = 0, kExitFailed = 1, kExitTrouble = 2 };
 
 constexpr std::string_view kUsage =
     "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
     "       blkinspect --plan JOB [--json]";
 constexpr std::string_view kHelp =
-    "Lists and checks what blkmerge wrote, or tells what it would write for a job.\n\n"
-    "  --job JOB, --job=JOB    also check against the job, and each block against its input\n"
-    "  --plan JOB, --plan=JOB  check the job and its inputs as blkmerge would, and print\n"
-    "                          what it would write or the line it would fail with\n"
+    "Lists and checks what blkmerge wrote, or what it would write for a job.\n\n"
+    "  --job JOB, --job=JOB    also check against the job and each block's input\n"
+    "  --plan JOB, --plan=JOB  tell what blkmerge would write, or how it would fail\n"
     "  --json                  write one JSON document\n"
     "  --help, --version       print this help, or the version\n"
     "  --                      take every later argument as a file name\n\n"
@@ -71,18 +72,24 @@ std::optional<std::string> Parse(int argc, const char* const* argv, Options& o) 
   return fits ? std::nullopt : std::optional<std::string>("");
 }
 
-int Trouble(platform::Console& console, const std::string& message) {
-  console.PrintErrorLine("blkinspect: " + message);
+int Trouble(platform::Console& console, std::string_view message) {
+  console.PrintErrorLine("blkinspect: ", message);
   return kExitTrouble;
+}
+
+// What stopped a walk of `name` that could not read the whole file.
+std::string ReadTrouble(const std::string& name, const Source& source) {
+  const platform::FileError error = source.ReadError();
+  return "could not read " + (error ? message::FileDetail(name, error)
+                                    : name + ": it is shorter than when it was opened");
 }
 
 // Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
 // --plan JOB [--json]` (or --help, --version) and returns the exit status.
 // The report, the plan, the help and the version go to standard output;
-// usage errors, files that cannot be opened and what blkmerge would say
-// of a failure on standard error go to standard error.
-int Run(int argc, const char* const* argv) {
-  platform::Console console;
+// usage errors, files that cannot be opened or read, and what blkmerge
+// would say of a failure on standard error, to standard error.
+int Run(platform::Console& console, int argc, const char* const* argv) {
   Options o;
   if (const auto error = Parse(argc, argv, o)) {
     if (!error->empty()) Trouble(console, *error);
@@ -100,8 +107,14 @@ int Run(int argc, const char* const* argv) {
   Report report;
   Job job;
   if (o.job) {
-    // Read and checked as blkmerge reads it: a job it refuses made no files.
+    // Read and checked as blkmerge does it: a job that it refuses made no
+    // files. A job file that cannot be read is trouble like any other file.
     if (const auto failure = CheckJob(*o.job, job)) {
+      for (const auto& [line, what] : {std::pair{message::CouldNotOpenInput(*o.job), "open "},
+                                       {message::CouldNotReadInput(*o.job), "read "}}) {
+        if (failure->message == line)
+          return Trouble(console, std::string("could not ") + what + failure->detail);
+      }
       Trouble(console, "job file " + *o.job + " cannot be used: " + failure->message);
       return failure->detail.empty() ? kExitTrouble : Trouble(console, failure->detail);
     }
@@ -109,23 +122,28 @@ int Run(int argc, const char* const* argv) {
   }
   std::array<platform::File, 2> files;
   for (size_t i = 0; i < o.files.size(); ++i) {
-    // Any kind opens without waiting, so that all but a regular file can be refused.
-    files[i] = platform::File::OpenAny(o.files[i]);
-    if (!files[i].is_open()) return Trouble(console, "could not open " + o.files[i]);
-    if (files[i].info().kind != platform::FileKind::kRegular)
-      return Trouble(console, o.files[i] + " is not a regular file");
+    files[i] = platform::File::OpenInput(o.files[i]);
+    if (!files[i].is_open()) {
+      return Trouble(console, "could not open " + message::FileDetail(o.files[i], files[i].error(),
+                                                                      files[i].info().kind));
+    }
   }
   FileSource merged(files[0]);
+  FileSource cons_fix(files[1]);
   report.merged =
       WalkMerged(merged, o.job ? &job : nullptr, o.job ? AgainstInputs(merged, job) : BlockCheck{});
   report.merged.name = o.files[0];
   if (o.files.size() == 2) {
-    FileSource cons_fix(files[1]);
     report.cons_fix = WalkConsFix(cons_fix, o.job ? &job : nullptr);
     report.cons_fix->name = o.files[1];
   }
-  const bool printed = console.Print(o.json ? RenderJson(report) : RenderText(report));
-  if (!printed || report.Unreadable()) return kExitTrouble;
+  if (!console.Print(o.json ? RenderJson(report) : RenderText(report))) {
+    return Trouble(console, message::FileDetail(message::kStandardOutput, console.error()));
+  }
+  if (report.merged.unreadable) Trouble(console, ReadTrouble(o.files[0], merged));
+  if (report.cons_fix && report.cons_fix->unreadable)
+    Trouble(console, ReadTrouble(o.files[1], cons_fix));
+  if (report.Unreadable()) return kExitTrouble;
   return report.Failures() == 0 ? kExitAllHold : kExitFailed;
 }
 
@@ -133,6 +151,12 @@ int Run(int argc, const char* const* argv) {
 }  // namespace blkmerge::inspect
 
 int main(int argc, char** argv) {
-  const blkmerge::platform::CommandLine command_line(argc, argv);
-  return blkmerge::inspect::Run(command_line.argc(), command_line.argv());
+  using namespace blkmerge;
+  platform::Console console;
+  try {
+    const platform::CommandLine command_line(argc, argv);
+    return inspect::Run(console, command_line.argc(), command_line.argv());
+  } catch (const std::bad_alloc&) {
+    return inspect::Trouble(console, "not enough memory");
+  }
 }

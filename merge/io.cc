@@ -52,7 +52,11 @@ bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
 }
 
 // Default-initialised: the buffer's pages are only touched once used.
-FileSink::FileSink(platform::File& file) : file_(file), buffer_(new uint8_t[kBufferSize]) {}
+FileSink::FileSink(platform::File& file)
+    : file_(file), owned_(new uint8_t[kBufferSize]), buffer_(owned_.get()) {}
+
+FileSink::FileSink(platform::File& file, std::span<uint8_t, kBufferSize> buffer)
+    : file_(file), buffer_(buffer.data()) {}
 
 bool FileSink::WriteOut(std::span<const uint8_t> bytes) {
   if (!file_.Write(bytes)) return false;
@@ -70,7 +74,7 @@ bool FileSink::Write(std::span<const uint8_t> bytes) {
     }
   }
   // An empty span may carry a null pointer, which memcpy must not be given.
-  if (!bytes.empty()) std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+  if (!bytes.empty()) std::memcpy(buffer_ + used_, bytes.data(), bytes.size());
   used_ += bytes.size();
   return true;
 }
@@ -78,14 +82,14 @@ bool FileSink::Write(std::span<const uint8_t> bytes) {
 std::span<uint8_t> FileSink::Room(size_t want) {
   if (failed_) return {};
   if (kBufferSize - used_ < std::min(want, kMinRoom) && !Flush()) return {};
-  return {buffer_.get() + used_, std::min(want, kBufferSize - used_)};
+  return {buffer_ + used_, std::min(want, kBufferSize - used_)};
 }
 
 void FileSink::Commit(size_t length) { used_ += length; }
 
 bool FileSink::Flush() {
   if (failed_) return false;
-  failed_ = !WriteOut(std::span(buffer_.get(), used_));
+  failed_ = !WriteOut(std::span(buffer_, used_));
   used_ = 0;
   return !failed_;
 }

@@ -86,7 +86,10 @@ class FileSink final : public Sink {
  public:
   static constexpr size_t kBufferSize = 1 << 20;
 
+  // Allocates its buffer, and throws std::bad_alloc when it cannot.
   explicit FileSink(platform::File& file);
+  // Writes through `buffer`, which must outlive the sink.
+  FileSink(platform::File& file, std::span<uint8_t, kBufferSize> buffer);
   bool Write(std::span<const uint8_t> bytes) override;
   std::span<uint8_t> Room(size_t want) override;
   void Commit(size_t length) override;
@@ -102,7 +105,8 @@ class FileSink final : public Sink {
   platform::File& file_;
   bool failed_ = false;
   bool try_kernel_copy_ = true;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> owned_;
+  uint8_t* buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;
 };

@@ -1,4 +1,6 @@
 // The console's text, the same on every platform but for the line end.
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "platform/native.h"
@@ -6,6 +8,10 @@
 
 namespace blkmerge::platform {
 namespace {
+
+// Lines up to this long are put together on the stack, so that a line
+// still gets out when memory has run out.
+constexpr size_t kShortLine = 1024;
 
 std::span<const uint8_t> BytesOf(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
@@ -29,6 +35,23 @@ std::string_view WithLineEnds(std::string_view text, std::string& scratch) {
   }
 }
 
+// Writes `prefix`, `line` and a line end in one call of `write`.
+FileError WriteLine(std::string_view prefix, std::string_view line,
+                    FileError (*write)(std::span<const uint8_t>)) {
+  std::array<char, kShortLine> buffer;
+  const size_t size = prefix.size() + line.size() + kLineEnd.size();
+  if (size <= buffer.size() && prefix.find('\n') == std::string_view::npos &&
+      line.find('\n') == std::string_view::npos) {
+    char* end = std::copy(prefix.begin(), prefix.end(), buffer.data());
+    end = std::copy(line.begin(), line.end(), end);
+    std::copy(kLineEnd.begin(), kLineEnd.end(), end);
+    return write(BytesOf({buffer.data(), size}));
+  }
+  std::string scratch;
+  const std::string text = std::string(prefix) + std::string(line) + '\n';
+  return write(BytesOf(WithLineEnds(text, scratch)));
+}
+
 }  // namespace
 
 bool Console::Print(std::string_view text) {
@@ -39,12 +62,15 @@ bool Console::Print(std::string_view text) {
   return ok_;
 }
 
-bool Console::PrintLine(std::string_view line) { return Print(std::string(line) + '\n'); }
+bool Console::PrintLine(std::string_view line) {
+  if (!ok_) return false;
+  error_ = WriteLine({}, line, native::WriteStandardOutput);
+  ok_ = !error_;
+  return ok_;
+}
 
-void Console::PrintErrorLine(std::string_view line) {
-  const std::string text = std::string(line) + '\n';
-  std::string scratch;
-  native::WriteStandardError(BytesOf(WithLineEnds(text, scratch)));
+void Console::PrintErrorLine(std::string_view prefix, std::string_view line) {
+  (void)WriteLine(prefix, line, native::WriteStandardError);
 }
 
 }  // namespace blkmerge::platform

@@ -1,17 +1,56 @@
 // What File does alike on every platform.
 #include "platform/file.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/native.h"
 
 namespace blkmerge::platform {
+namespace {
+
+#ifdef BLKMERGE_READ_FAULTS
+struct ReadFault {
+  std::optional<FileId> id;
+  uint64_t offset = 0;
+  uint32_t code = 0;
+};
+ReadFault read_fault;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a test seam
+#endif
+
+// The read fault that a read of `want` bytes at `offset` of `info`'s file
+// meets: `want` is cut back to end where the fault begins, and the error is
+// given once nothing is left before it.
+FileError InjectedFault(const FileInfo& info, uint64_t offset, size_t& want) {
+#ifdef BLKMERGE_READ_FAULTS
+  if (read_fault.id && info.id == read_fault.id) {
+    if (offset >= read_fault.offset) return FileError::System(read_fault.code);
+    want = static_cast<size_t>(std::min<uint64_t>(want, read_fault.offset - offset));
+  }
+#else
+  (void)info;
+  (void)offset;
+  (void)want;
+#endif
+  return {};
+}
+
+}  // namespace
+
+#ifdef BLKMERGE_READ_FAULTS
+void FailReadsAt(const FileId& id, uint64_t offset, uint32_t code) {
+  read_fault = {id, offset, code};
+}
+void ClearReadFaults() { read_fault = {}; }
+#endif
 
 File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, kNoHandle)),
       info_(other.info_),
       error_(other.error_),
-      write_failed_(other.write_failed_) {}
+      write_failed_(other.write_failed_),
+      position_(other.position_),
+      read_error_(other.read_error_) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -20,6 +59,8 @@ File& File::operator=(File&& other) noexcept {
     info_ = other.info_;
     error_ = other.error_;
     write_failed_ = other.write_failed_;
+    position_ = other.position_;
+    read_error_ = other.read_error_;
   }
   return *this;
 }
@@ -39,6 +80,33 @@ File File::OpenStream(std::string_view name) {
   const FileKind kind = file.info_.kind;
   if (!file.is_open() || (kind != FileKind::kDirectory && kind != FileKind::kDevice)) return file;
   return Refused({FileError::Kind::kNoEnd}, file.info_);
+}
+
+ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+  ReadResult result;
+  while (result.bytes < out.size()) {
+    size_t want = out.size() - result.bytes;
+    if ((result.error = InjectedFault(info_, offset + result.bytes, want))) break;
+    const ReadResult read = NativeReadAt(offset + result.bytes, out.subspan(result.bytes, want));
+    result.bytes += read.bytes;
+    result.error = read.error;
+    if (read.failed() || read.bytes < want) break;
+  }
+  return result;
+}
+
+ReadResult File::Read(std::span<uint8_t> out) {
+  if (read_error_) return {.bytes = 0, .error = read_error_};
+  size_t want = out.size();
+  ReadResult read;
+  if ((read.error = InjectedFault(info_, position_, want))) {
+    read_error_ = read.error;
+    return read;
+  }
+  read = NativeRead(out.first(want));
+  position_ += read.bytes;
+  read_error_ = read.error;
+  return read;
 }
 
 bool File::Write(std::span<const uint8_t> bytes) {

@@ -15,6 +15,13 @@
 
 namespace blkmerge::platform {
 
+// The device that takes every write and keeps nothing.
+#ifdef _WIN32
+inline constexpr std::string_view kNullDevice = "NUL";
+#else
+inline constexpr std::string_view kNullDevice = "/dev/null";
+#endif
+
 // One file has one identity, whichever name or link reaches it.
 struct FileId {
   uint64_t volume = 0;  // POSIX: the device; Windows: the volume serial number
@@ -99,7 +106,11 @@ class File {
   static File OpenStream(std::string_view name);
   // Opens `name` for writing, creating it when it is missing. An existing
   // file keeps its bytes until Truncate. A named pipe with no reader is
-  // refused at once rather than waited on.
+  // refused at once rather than waited on. A regular file is locked for as
+  // long as it is open (an exclusive advisory lock, taken without
+  // waiting), so that two runs never write one file: a file that another
+  // open File holds is refused (FileError::Kind::kLocked). Where the file
+  // system cannot lock, the file opens unlocked.
   static File OpenOutput(std::string_view name);
 
   bool is_open() const;
@@ -116,7 +127,8 @@ class File {
   // read fails.
   ReadResult ReadAt(uint64_t offset, std::span<uint8_t> out) const;
   // Reads what comes next, at most out.size() bytes, and at least one
-  // unless the file has ended or the read failed.
+  // unless the file has ended or the read failed. Read fails once it has
+  // failed.
   ReadResult Read(std::span<uint8_t> out);
   // Appends all of `bytes`. Returns false when that failed; a failure is
   // kept, and every later write fails without writing.
@@ -131,6 +143,7 @@ class File {
  private:
   friend uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                                bool& unsupported);
+  friend class InterruptGuard;
 
   // A descriptor on POSIX, a HANDLE on Windows.
   static constexpr intptr_t kNoHandle = -1;
@@ -147,10 +160,16 @@ class File {
   }
   void Release();
 
+  // The system's read at `offset` (ReadAt) or at the position (Read).
+  ReadResult NativeReadAt(uint64_t offset, std::span<uint8_t> out) const;
+  ReadResult NativeRead(std::span<uint8_t> out);
+
   intptr_t handle_ = kNoHandle;
   FileInfo info_;
   FileError error_;
   bool write_failed_ = false;
+  uint64_t position_ = 0;  // of Read
+  FileError read_error_;   // of Read, once it failed
 };
 
 // Appends `length` bytes of `from`, from `offset`, to `to` inside the
@@ -160,6 +179,15 @@ class File {
 // no such copy). The caller carries on with what is left.
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                       bool& unsupported);
+
+#ifdef BLKMERGE_READ_FAULTS
+// For tests only (builds with BUILD_TESTING): from now on every read of the
+// file with identity `id` that reaches `offset` gets the bytes before it
+// and then fails with the system's error `code`, as a failing disk does.
+void FailReadsAt(const FileId& id, uint64_t offset, uint32_t code);
+// Ends what FailReadsAt began.
+void ClearReadFaults();
+#endif
 
 }  // namespace blkmerge::platform
 

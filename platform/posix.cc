@@ -1,10 +1,12 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -113,11 +115,18 @@ File File::OpenOutput(std::string_view name) {
   if (info.kind != FileKind::kRegular) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return Refused(LastError());
+    // A device or a pipe is not locked: two runs may share /dev/null.
+    return file;
+  }
+  // Any other failure is a file system that cannot lock (ENOLCK,
+  // EOPNOTSUPP, EINVAL, ...): the file is written unlocked.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    return Refused({FileError::Kind::kLocked}, info);
   }
   return file;
 }
 
-ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   ReadResult result;
   while (result.bytes < out.size()) {
     const ssize_t n = pread(static_cast<int>(handle_), out.data() + result.bytes,
@@ -134,7 +143,8 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 // Not const: it moves the file's position.
-ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-member-function-const)
+ReadResult File::NativeRead(  // NOLINT(readability-make-member-function-const)
+    std::span<uint8_t> out) {
   while (true) {
     const ssize_t n = read(static_cast<int>(handle_), out.data(), out.size());
     if (n < 0 && errno == EINTR) continue;
@@ -220,9 +230,18 @@ Console::Console() {
 namespace native {
 
 FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
+  const int fd = static_cast<int>(handle);
   while (!bytes.empty()) {
-    const ssize_t n = write(static_cast<int>(handle), bytes.data(), bytes.size());
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A non-blocking descriptor (its flag is shared with whoever set it)
+      // that is full for now: wait until it takes more. A reader that went
+      // away wakes the wait, and the next write tells.
+      pollfd writable{.fd = fd, .events = POLLOUT, .revents = 0};
+      if (poll(&writable, 1, -1) < 0 && errno != EINTR) return LastError();
+      continue;
+    }
     if (n < 0) return LastError();
     // write() takes at least one byte of a regular file, a pipe or a
     // device unless it fails; nothing taken is a full device.
@@ -240,6 +259,59 @@ FileError WriteStandardError(std::span<const uint8_t> bytes) {
 }
 
 }  // namespace native
+
+namespace {
+
+// What the signal handler cuts back. Each length is stored before the
+// block it guards is written, and read by the handler alone.
+std::array<std::atomic<int>, InterruptGuard::kFiles> guarded_fd = {-1, -1};
+std::array<std::atomic<uint64_t>, InterruptGuard::kFiles> guarded_length = {};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free,
+              "the signal handler may use lock-free atomics only");
+
+constexpr std::array<int, 3> kInterrupts = {SIGINT, SIGTERM, SIGHUP};
+
+}  // namespace
+
+// Async-signal-safe calls only: ftruncate, sigaction, raise.
+extern "C" void BlkmergeCutBackAndEnd(int signal_number) {
+  for (size_t i = 0; i < InterruptGuard::kFiles; ++i) {
+    const int fd = guarded_fd[i].load();
+    if (fd >= 0) (void)ftruncate(fd, static_cast<off_t>(guarded_length[i].load()));
+  }
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigaction(signal_number, &default_action, nullptr);
+  // Blocked while this handler runs: delivered as it returns, the default
+  // action then ends the process by the signal.
+  raise(signal_number);
+}
+
+InterruptGuard::InterruptGuard() {
+  struct sigaction action {};
+  action.sa_handler = BlkmergeCutBackAndEnd;
+  // One cut at a time: the other interrupts wait while one is handled.
+  sigemptyset(&action.sa_mask);
+  for (const int s : kInterrupts) sigaddset(&action.sa_mask, s);
+  for (const int s : kInterrupts) {
+    struct sigaction old {};
+    // A signal ignored at start (nohup, a background job) stays ignored.
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      sigaction(s, &action, nullptr);
+    }
+  }
+}
+
+InterruptGuard::~InterruptGuard() { Clear(); }
+
+void InterruptGuard::Keep(size_t slot, const File& file, uint64_t length) {
+  guarded_length[slot].store(length);
+  guarded_fd[slot].store(static_cast<int>(file.handle_));
+}
+
+void InterruptGuard::Clear() {
+  for (std::atomic<int>& fd : guarded_fd) fd.store(-1);
+}
 
 const std::optional<FileInfo>& Console::OutputInfo() {
   if (!output_looked_up_) {

@@ -3,6 +3,7 @@
 #ifndef BLKMERGE_PLATFORM_PROCESS_H_
 #define BLKMERGE_PLATFORM_PROCESS_H_
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,11 +52,14 @@ class Console {
   // false once anything failed to get out (standard output closed at start
   // included); nothing more is then written.
   bool Print(std::string_view text);
-  // Prints `line` and a line end, in one write.
+  // Prints `line` and a line end, in one write. Needs no memory for a line
+  // of up to a kilobyte.
   bool PrintLine(std::string_view line);
   // Writes `line` and a line end to standard error. A failure is not told:
   // there is nowhere left to tell it.
-  void PrintErrorLine(std::string_view line);
+  void PrintErrorLine(std::string_view line) { PrintErrorLine({}, line); }
+  // Writes `prefix`, `line` and a line end to standard error, in one write.
+  void PrintErrorLine(std::string_view prefix, std::string_view line);
   // False once a Print failed.
   bool ok() const { return ok_; }
   // Why standard output failed, once it did.
@@ -69,6 +73,29 @@ class Console {
   FileError error_;
   bool output_looked_up_ = false;
   std::optional<FileInfo> output_info_;
+};
+
+// Keeps an interrupted run from leaving a torn output. While it lives, an
+// interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl+C, Ctrl+Break or
+// the console closing) cuts each file handed to Keep back to the length
+// last given for it, and the process then ends as the interrupt would have
+// ended it: by the same signal, or on Windows with STATUS_CONTROL_C_EXIT.
+// An interrupt that the process ignored at start stays ignored. One at a
+// time in a process.
+class InterruptGuard {
+ public:
+  static constexpr size_t kFiles = 2;
+
+  InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+  ~InterruptGuard();
+
+  // From now on an interrupt cuts `file` back to `length` bytes.
+  // REQUIRES: slot < kFiles; `file` stays open until Clear.
+  void Keep(size_t slot, const File& file, uint64_t length);
+  // Guards no file any more.
+  void Clear();
 };
 
 }  // namespace blkmerge::platform

@@ -7,6 +7,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <climits>
 #include <string>
 
@@ -111,10 +113,12 @@ std::string SystemErrorText(uint32_t code) {
       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string utf8 = n > 0 ? Utf8({text, n}) : std::string();
   LocalFree(text);
-  // The system's texts end in a line end.
+  // The system's texts end in a line end, and a few have more lines.
   while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) {
     utf8.pop_back();
   }
+  std::ranges::replace_if(
+      utf8, [](char c) { return c == '\n' || c == '\r'; }, ' ');
   return utf8.empty() ? "error " + std::to_string(code) : utf8;
 }
 
@@ -164,10 +168,20 @@ File File::OpenOutput(std::string_view name) {
   const HANDLE handle =
       OpenHandle(name, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, info, error);
   if (handle == INVALID_HANDLE_VALUE) return Refused(error);
-  return {reinterpret_cast<intptr_t>(handle), info};
+  File file(reinterpret_cast<intptr_t>(handle), info);
+  if (info.kind != FileKind::kRegular) return file;
+  // Every byte there is or may be, without waiting. Any other failure is a
+  // file system that cannot lock: the file is written unlocked.
+  OVERLAPPED whole{};
+  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                 &whole) == FALSE &&
+      GetLastError() == ERROR_LOCK_VIOLATION) {
+    return Refused({FileError::Kind::kLocked}, info);
+  }
+  return file;
 }
 
-ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   ReadResult result;
   while (result.bytes < out.size()) {
     const uint64_t at = offset + result.bytes;
@@ -187,7 +201,8 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 }
 
 // Not const: it moves the file's position.
-ReadResult File::Read(std::span<uint8_t> out) {  // NOLINT(readability-make-member-function-const)
+ReadResult File::NativeRead(  // NOLINT(readability-make-member-function-const)
+    std::span<uint8_t> out) {
   DWORD got = 0;
   const auto want = static_cast<DWORD>(std::min(out.size(), kMaxTransfer));
   if (ReadFile(ToHandle(handle_), out.data(), want, &got, nullptr) == FALSE) {
@@ -259,7 +274,16 @@ FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
     if (WriteFile(ToHandle(handle), bytes.data(), want, &written, nullptr) == FALSE) {
       return LastError();
     }
-    if (written == 0) return FileError::System(ERROR_DISK_FULL);
+    if (written == 0) {
+      // A pipe in no-wait mode (the mode is shared with whoever set it)
+      // takes nothing while it is full: wait a little and go on. A reader
+      // that went away fails the next write.
+      if (GetFileType(ToHandle(handle)) == FILE_TYPE_PIPE) {
+        Sleep(1);
+        continue;
+      }
+      return FileError::System(ERROR_DISK_FULL);
+    }
     bytes = bytes.subspan(written);
   }
   return {};
@@ -273,6 +297,66 @@ FileError WriteStandardError(std::span<const uint8_t> bytes) {
 }
 
 }  // namespace native
+
+namespace {
+
+// What the console control handler cuts back, and the thread it stops
+// first so that no write lands after the cut.
+std::array<std::atomic<intptr_t>, InterruptGuard::kFiles> guarded_handle = {-1, -1};
+std::array<std::atomic<uint64_t>, InterruptGuard::kFiles> guarded_length = {};
+HANDLE run_thread = nullptr;
+
+BOOL WINAPI CutBackAndEnd(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: break;
+    default: return FALSE;
+  }
+  // The handler runs on a thread of its own. Asking for the run's context
+  // waits until it has really stopped, its write done.
+  if (run_thread != nullptr && SuspendThread(run_thread) != static_cast<DWORD>(-1)) {
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(run_thread, &context);
+  }
+  for (size_t i = 0; i < InterruptGuard::kFiles; ++i) {
+    const intptr_t handle = guarded_handle[i].load();
+    if (handle == -1) continue;
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(guarded_length[i].load());
+    SetFileInformationByHandle(ToHandle(handle), FileEndOfFileInfo, &end, sizeof end);
+  }
+  // What the default handler ends the process with.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
+}
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &run_thread, 0,
+                  FALSE, DUPLICATE_SAME_ACCESS);
+  SetConsoleCtrlHandler(CutBackAndEnd, TRUE);
+}
+
+InterruptGuard::~InterruptGuard() {
+  Clear();
+  SetConsoleCtrlHandler(CutBackAndEnd, FALSE);
+  if (run_thread != nullptr) CloseHandle(run_thread);
+  run_thread = nullptr;
+}
+
+void InterruptGuard::Keep(size_t slot, const File& file, uint64_t length) {
+  guarded_length[slot].store(length);
+  guarded_handle[slot].store(file.handle_);
+}
+
+void InterruptGuard::Clear() {
+  for (std::atomic<intptr_t>& handle : guarded_handle) handle.store(-1);
+}
 
 const std::optional<FileInfo>& Console::OutputInfo() {
   if (!output_looked_up_) {

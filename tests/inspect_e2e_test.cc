@@ -321,16 +321,14 @@ TEST(Inspect, FilesThatCannotBeReadExitTwo) {
   dir.Write("bad.job", std::string("only.bin"));
   ASSERT_EQ(RunIn(dir, "mkfifo pipe").status, 0);
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"missing", "blkinspect: could not open missing\n"},
-      {"m missing", "blkinspect: could not open missing\n"},
-      {"m .", "blkinspect: . is not a regular file\n"},
-      {"pipe", "blkinspect: pipe is not a regular file\n"},
+      {"missing", "blkinspect: could not open missing: No such file or directory\n"},
+      {"m missing", "blkinspect: could not open missing: No such file or directory\n"},
+      {"m .", "blkinspect: could not open .: a directory, not a regular file\n"},
+      {"pipe", "blkinspect: could not open pipe: a pipe, not a regular file\n"},
       {"--job /dev/zero m",
-       "blkinspect: job file /dev/zero cannot be used: Could not open input file /dev/zero\n"
-       "blkinspect: /dev/zero: a device, which may never end\n"},
-      {"--job=missing m",
-       "blkinspect: job file missing cannot be used: Could not open input file missing\n"
-       "blkinspect: missing: No such file or directory\n"},
+       "blkinspect: could not open /dev/zero: a device, which may never end\n"},
+      {"--job missing m", "blkinspect: could not open missing: No such file or directory\n"},
+      {"--job=missing m", "blkinspect: could not open missing: No such file or directory\n"},
       {"--job bad.job m",
        "blkinspect: job file bad.job cannot be used: Could not read output file names from input "
        "file bad.job\n"
@@ -344,6 +342,7 @@ TEST(Inspect, FilesThatCannotBeReadExitTwo) {
   // A report nobody can read is trouble too.
   const Result full = RunIn(dir, std::string("'") + BLKINSPECT_BINARY + "' m >/dev/full; echo $?");
   EXPECT_EQ(full.output, "2\n");
+  EXPECT_EQ(full.error, "blkinspect: standard output: No space left on device\n");
   const Result r = Blkinspect(dir, "-- m");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, "0 blocks: all checks hold\n");
