@@ -171,27 +171,25 @@ bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair,
                const BlockCheck& verify) {
   BlockBytes b{file, offset, r.size - offset};
   const auto index = static_cast<int64_t>(r.blocks.size());
-  const auto stop = [&](std::string_view check, std::optional<uint64_t> at, std::string text) {
-    r.AddToFile(index, offset, check, std::move(text), at);
-    return false;
-  };
   const auto unreadable = [&] {
     r.unreadable = true;
-    return stop("read_failed", std::nullopt, "could not read " + Count(b.unread, "byte"));
+    return r.AddToFile(index, offset, "read_failed", "could not read " + Count(b.unread, "byte"));
   };
   b.Read(0, b.front);
   const auto parts = Locate(b, pair);
   if (b.unread != 0) return unreadable();
   if (!parts) {
     const auto [by_ltail, by_tail_ref] = b.Tails();
-    return stop("no_block_end", kLtail,
-                "the word at block offset " + Dec(kLtail) + " (" + Dec(b.Front(kLtail)) +
-                    ") and the word at " + Dec(kTailRef) + " (" + Dec(b.Front(kTailRef)) + ") " +
-                    (b.Inside(by_ltail) || b.Inside(by_tail_ref)
-                         ? "put the block's end off the grid of whole " + Dec(kEntrySize) +
-                               "-byte entries after block offset " + Dec(kFrontSize)
-                         : std::string("both put the block's end outside the file")) +
-                    "; the walk stops here");
+    const std::string words = "the word at block offset " + Dec(kLtail) + " (" +
+                              Dec(b.Front(kLtail)) + ") and the word at " + Dec(kTailRef) + " (" +
+                              Dec(b.Front(kTailRef)) + ") ";
+    const std::string off_grid = "put the block's end off the grid of whole " + Dec(kEntrySize) +
+                                 "-byte entries after block offset " + Dec(kFrontSize);
+    const bool inside = b.Inside(by_ltail) || b.Inside(by_tail_ref);
+    return r.AddToFile(index, offset, "no_block_end",
+                       words + (inside ? off_grid : "both put the block's end outside the file") +
+                           "; the walk stops here",
+                       kLtail);
   }
   const auto tail = static_cast<uint64_t>(parts->tail);
   std::array<uint8_t, kEndSize> end{};
@@ -204,23 +202,20 @@ bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair,
   block.hash = parts->hash;
   block.numbers = {LoadLEFloat(b.front.data() + kNum1), LoadLEFloat(b.front.data() + kNum2),
                    LoadLEFloat(b.front.data() + kNum3), LoadLEFloat(b.front.data() + kNum4)};
-  const auto fail = [&](std::string_view check, uint64_t at, std::string text) {
-    r.Add(block.findings, {index, offset, check, std::move(text), at});
-  };
   if (parts->second) {
     block.n = (*parts->second - kFront) / kEntry;
     block.k = (parts->tail - *parts->second) / kEntry;
   } else {
-    fail("no_second_table", kLtable,
-         "neither the table offset (" + Dec(b.Front(kLtable)) +
-             ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
-             ") places the second table inside the block");
+    r.Fail(block, "no_second_table", kLtable,
+           "neither the table offset (" + Dec(b.Front(kLtable)) +
+               ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
+               ") places the second table inside the block");
   }
   for (const Tie& t : Ties(b, *parts, end, pair, job)) {
     if (t.found == t.expected) continue;
-    fail(t.check, t.at,
-         t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
-             (t.why.empty() ? "" : ": " + t.why));
+    r.Fail(block, t.check, t.at,
+           t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
+               (t.why.empty() ? "" : ": " + t.why));
   }
 
   // The second table, a piece at a time, unless the block is the one its

@@ -65,14 +65,11 @@ std::string Line(const RecordReport& r) {
 template <typename Item>
 std::string Text(const FileReport& file, const std::vector<Item>& items, const std::string& noun) {
   std::string out;
-  const auto finding = [&](const Finding& f) {
-    out += file.name + ": " + Describe(f, noun) + "\n";
-  };
   for (const Item& item : items) {
     out += Line(item) + "\n";
-    for (const Finding& f : item.findings) finding(f);
+    for (const Finding& f : item.findings) out += file.name + ": " + Describe(f, noun) + "\n";
   }
-  for (const Finding& f : file.findings) finding(f);
+  for (const Finding& f : file.findings) out += file.name + ": " + Describe(f, noun) + "\n";
   if (file.unlisted > 0)
     out += file.name + ": " + Count(file.unlisted, "more failed check") + " not listed\n";
   return out;
@@ -123,15 +120,10 @@ std::string Json(const FileReport& file, const std::vector<Item>& items, const s
 
 }  // namespace
 
-std::string Hex(int64_t v) {
+std::string Hex(int64_t v, int digits) {
   char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(static_cast<uint32_t>(v)));
-  return text;
-}
-
-std::string HexByte(uint8_t b) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02X", unsigned{b});
+  std::snprintf(text, sizeof text, "0x%0*X", digits,
+                static_cast<unsigned>(static_cast<uint32_t>(v)));
   return text;
 }
 

@@ -28,10 +28,10 @@ inline std::string Count(uint64_t n, const std::string& noun) {
   return Dec(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
-// The low 32 bits of `v` as "0x" and eight upper-case hexadecimal digits;
-// a byte as "0x" and two.
-std::string Hex(int64_t v);
-std::string HexByte(uint8_t b);
+// The low 32 bits of `v` as "0x" and `digits` upper-case hexadecimal
+// digits, or more where they do not hold it; eight by default.
+std::string Hex(int64_t v, int digits);
+inline std::string Hex(int64_t v) { return Hex(v, 8); }
 
 // The shortest text that reads back as the same float.
 std::string Float(float value);
@@ -113,11 +113,20 @@ struct FileReport {
     ++(lists ? listed : unlisted);
     if (lists) item.push_back(std::move(f));
   }
-  // Counts and lists a finding that belongs to no block or record.
-  void AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
+  // Adds (see Add) a finding of `item`, a block or a record, at offset
+  // `at` in it, and returns false.
+  template <typename Item>
+  bool Fail(Item& item, std::string_view check, std::optional<uint64_t> at, std::string text) {
+    Add(item.findings, {static_cast<int64_t>(item.index), item.offset, check, std::move(text), at});
+    return false;
+  }
+  // Counts and lists a finding that belongs to no block or record, and
+  // returns false, for a walk that stops at it.
+  bool AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
                  std::optional<uint64_t> at = {}) {
     ++failures;
     findings.push_back({index, start, check, std::move(text), at});
+    return false;
   }
 };
 

@@ -79,14 +79,6 @@ std::string PartAt(uint64_t at, uint64_t second, uint64_t tail) {
   return at < tail + kEndSize ? "the trailer" : "what lies past its end";
 }
 
-// Adds the finding and returns false, for a block that is not as it must be.
-bool Fail(MergedReport& r, BlockReport& block, std::string_view check, std::string text,
-          std::optional<uint64_t> at = {}) {
-  r.Add(block.findings,
-        {static_cast<int64_t>(block.index), block.offset, check, std::move(text), at});
-  return false;
-}
-
 }  // namespace
 
 bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers& numbers,
@@ -97,27 +89,25 @@ bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers&
   const RewriteStatus status = RewriteInput(input, pair.alias, numbers, sink, &problem);
   if (sink.read_failed) {
     r.unreadable = true;
-    return Fail(r, block, "read_failed", "could not read the block again");
+    return r.Fail(block, "read_failed", {}, "could not read the block again");
   }
   if (status != RewriteStatus::kOk) {  // the input's own fault: the sink only fails to read
     const char* what =
         status == RewriteStatus::kReadFailed ? " could not be read" : " is truncated or damaged";
-    return Fail(r, block, "input_refused", message::InputDetail(name + what, problem));
+    return r.Fail(block, "input_refused", {}, message::InputDetail(name + what, problem));
   }
   sink.Differ(sink.appended, block.length - std::min(block.length, sink.appended));
   if (!sink.first) return true;
   InputHead head;  // where the parts of the block the input gives lie
   ReadInputHead(input, head);
   const uint64_t second = kFrontSize + head.layout.FirstTableSize();
-  const std::string length =
-      sink.appended == block.length
-          ? ""
-          : " (" + Dec(sink.appended) + " bytes long, not " + Dec(block.length) + ")";
-  return Fail(r, block, "input_differs",
-              Count(sink.differing, "byte") + (sink.differing == 1 ? " differs" : " differ") +
-                  " from the block " + name + " gives now" + length + ", the first in " +
-                  PartAt(*sink.first, second, sink.appended - kEndSize),
-              sink.first);
+  std::string length;  // of the block the input gives, where the two differ
+  if (sink.appended != block.length)
+    length = " (" + Dec(sink.appended) + " bytes long, not " + Dec(block.length) + ")";
+  return r.Fail(block, "input_differs", sink.first,
+                Count(sink.differing, "byte") + (sink.differing == 1 ? " differs" : " differ") +
+                    " from the block " + name + " gives now" + length + ", the first in " +
+                    PartAt(*sink.first, second, sink.appended - kEndSize));
 }
 
 BlockCheck AgainstInputs(Source& merged, const Job& job) {
@@ -126,9 +116,9 @@ BlockCheck AgainstInputs(Source& merged, const Job& job) {
     const Pair& pair = job.pairs[block.index];
     const platform::File file = platform::File::OpenInput(pair.input);
     if (!file.is_open()) {
-      return Fail(r, block, "input_unopened",
-                  message::FileDetail("could not open input " + Quote(pair.input), file.error(),
-                                      file.info().kind));
+      return r.Fail(block, "input_unopened", {},
+                    message::FileDetail("could not open input " + Quote(pair.input), file.error(),
+                                        file.info().kind));
     }
     FileSource input(file);
     return VerifyBlock(merged, input, pair, job.numbers, block, r);
