@@ -207,7 +207,7 @@ Timings Alternate(int pairs, const std::function<Sample()>& tool,
 }
 
 void PrintRow(const std::string& name, const std::string& what, const Timings& t, bool ok) {
-  std::printf("%-14s %-20s %12.4f %10.4f %7.3f %12.1f %9.1f  %s\n", name.c_str(), what.c_str(),
+  std::printf("%-18s %-20s %12.4f %10.4f %7.3f %12.1f %9.1f  %s\n", name.c_str(), what.c_str(),
               Median(t.tool_s), Median(t.cat_s), Median(t.ratio),
               *std::max_element(t.tool_mib.begin(), t.tool_mib.end()),
               *std::max_element(t.cat_mib.begin(), t.cat_mib.end()), ok ? "right" : "WRONG");
@@ -318,7 +318,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%d pairs after a warm-up, in %s\n", pairs, dir.c_str());
-  std::printf("%-14s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "tool s", "cat s", "ratio",
+  std::printf("%-18s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "tool s", "cat s", "ratio",
               "tool MiB", "cat MiB");
   bool ok = true;
   for (const Case& c : AllCases()) {
