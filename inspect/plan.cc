@@ -45,6 +45,7 @@ std::optional<Failure> Follow(const std::string& job_file, Plan& plan) {
     }
     const BlockLayout& l = head.layout;
     const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
+    // Index, offset, length, hash, N, M, K, the job's numbers, no findings.
     plan.blocks.push_back(BlockReport{plan.blocks.size(), offset, l.BlockSize(),
                                       NameHash(pair.alias), l.n, l.m, k, job.numbers,
                                       std::vector<Finding>()});
