@@ -13,6 +13,7 @@ namespace {
 struct ReadFault {
   std::optional<FileId> id;
   uint64_t offset = 0;
+  uint64_t length = 0;
   uint32_t code = 0;
 };
 ReadFault read_fault;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a test seam
@@ -24,8 +25,12 @@ ReadFault read_fault;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variab
 FileError InjectedFault(const FileInfo& info, uint64_t offset, size_t& want) {
 #ifdef BLKMERGE_READ_FAULTS
   if (read_fault.id && info.id == read_fault.id) {
-    if (offset >= read_fault.offset) return FileError::System(read_fault.code);
-    want = static_cast<size_t>(std::min<uint64_t>(want, read_fault.offset - offset));
+    if (offset >= read_fault.offset && offset - read_fault.offset < read_fault.length) {
+      return FileError::System(read_fault.code);
+    }
+    if (offset < read_fault.offset) {
+      want = static_cast<size_t>(std::min<uint64_t>(want, read_fault.offset - offset));
+    }
   }
 #else
   (void)info;
@@ -38,8 +43,8 @@ FileError InjectedFault(const FileInfo& info, uint64_t offset, size_t& want) {
 }  // namespace
 
 #ifdef BLKMERGE_READ_FAULTS
-void FailReadsAt(const FileId& id, uint64_t offset, uint32_t code) {
-  read_fault = {id, offset, code};
+void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code) {
+  read_fault = {id, offset, length, code};
 }
 void ClearReadFaults() { read_fault = {}; }
 #endif

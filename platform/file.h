@@ -182,9 +182,10 @@ uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& 
 
 #ifdef BLKMERGE_READ_FAULTS
 // For tests only (builds with BUILD_TESTING): from now on every read of the
-// file with identity `id` that reaches `offset` gets the bytes before it
-// and then fails with the system's error `code`, as a failing disk does.
-void FailReadsAt(const FileId& id, uint64_t offset, uint32_t code);
+// file with identity `id` that reaches its bad stretch, the `length` bytes
+// from `offset`, gets the bytes before it and then fails with the system's
+// error `code`, as a bad sector does.
+void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code);
 // Ends what FailReadsAt began.
 void ClearReadFaults();
 #endif

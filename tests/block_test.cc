@@ -220,5 +220,64 @@ TEST(RewriteInput, QAtEndOfFileIsRefusedOnlyForTheMissingTail) {
   EXPECT_TRUE(Rewrite(in, "a", RewriteStatus::kDamaged).empty());
 }
 
+// What the check says fell outside: the part, where it starts, how long it
+// is; the file's size, as every problem carries it.
+struct Outside {
+  InputPart part;
+  int64_t offset;
+  uint64_t length;
+  int32_t count = 0;
+};
+
+void ExpectOutside(const Bytes& in, const Outside& want) {
+  MemorySource source(in);
+  InputHead head;
+  const auto problem = ReadInputHead(source, head);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->kind, InputProblem::Kind::kOutside);
+  EXPECT_EQ(problem->part, want.part);
+  EXPECT_EQ(problem->offset, want.offset);
+  EXPECT_EQ(problem->length, want.length);
+  EXPECT_EQ(problem->count, want.count);
+  EXPECT_EQ(problem->size, in.size());
+  // RewriteInput says the same.
+  MemorySink sink;
+  InputProblem said;
+  EXPECT_EQ(RewriteInput(source, "a", kNumbers, sink, &said), RewriteStatus::kDamaged);
+  EXPECT_EQ(said.part, want.part);
+  EXPECT_EQ(said.offset, want.offset);
+}
+
+TEST(ReadInputHead, SaysWhichPartFallsOutside) {
+  const fixture::Shape shape{.n = 2, .m = 1, .k = 2, .seed = 6};
+  const Bytes good = fixture::MakeInput(shape);  // Q = 184, P = 216, 236 bytes
+  ASSERT_EQ(good.size(), 236u);
+  auto broken = [&good](auto&& breakIt) {
+    Bytes in = good;
+    breakIt(in);
+    return in;
+  };
+  ExpectOutside(Bytes(good.begin(), good.begin() + 119), {InputPart::kFrontPart, 0, 120});
+  ExpectOutside(broken([](Bytes& b) { fixture::SetN(b, -3); }),
+                {InputPart::kFirstTable, 120, 0, -3});
+  ExpectOutside(broken([](Bytes& b) { fixture::SetN(b, 7); }),
+                {InputPart::kDroppedCount, 132 + 16 * 7, 4});
+  ExpectOutside(broken([](Bytes& b) { fixture::SetLtable(b, -105); }),
+                {InputPart::kSecondTable, -1, uint64_t{16} * 13});  // K = (216 + 1) / 16
+  ExpectOutside(broken([](Bytes& b) { fixture::SetLtable(b, 5000 - 104); }),
+                {InputPart::kSecondTable, 5000, 0});  // K negative: an empty table
+  ExpectOutside(broken([](Bytes& b) { fixture::SetLtail(b, 216 - 56 + 16); }),
+                {InputPart::kTail, 232, 20});  // K = 3: the table fits, its tail not
+  ExpectOutside(broken([](Bytes& b) { fixture::SetLtail(b, 216 - 56 + 32); }),
+                {InputPart::kSecondTable, 184, 64});
+  ExpectOutside(Bytes(good.begin(), good.end() - 1), {InputPart::kTail, 216, 20});
+  // A well-formed input passes, with its layout.
+  MemorySource source(good);
+  InputHead head;
+  EXPECT_FALSE(ReadInputHead(source, head));
+  EXPECT_EQ(head.layout.q, 184);
+  EXPECT_EQ(head.layout.k, 2);
+}
+
 }  // namespace
 }  // namespace blkmerge

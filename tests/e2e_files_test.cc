@@ -42,6 +42,10 @@ TEST(Outputs, MergedFileCannotBeCreated) {
     const Result r = dir.Run(std::string(merged) + " fix.bin", "a.src first");
     EXPECT_EQ(r.status, 1) << merged;
     EXPECT_EQ(r.output, "Could not open output file " + std::string(merged) + "\n");
+    EXPECT_EQ(r.error,
+              "blkmerge: " + std::string(merged) + ": " +
+                  (merged == std::string("sub") ? "Is a directory" : "No such file or directory") +
+                  "\n");
     EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "sub"}));
   }
 }
@@ -62,6 +66,7 @@ TEST(Outputs, NamedPipeWithNoReader) {
   const Result r = dir.Run("pipe fix.bin", "a.src first");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Could not open output file pipe\n");
+  EXPECT_EQ(r.error, "blkmerge: pipe: No such device or address\n");
   EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "pipe"}));
 }
 
@@ -70,6 +75,7 @@ TEST(Outputs, MergedFileCannotBeWritten) {
   const Result r = dir.Run("/dev/full fix.bin", "a.src first b.src second");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Could not write output file /dev/full\n");
+  EXPECT_EQ(r.error, "blkmerge: /dev/full: No space left on device\n");
   EXPECT_EQ(dir.Read("fix.bin"), Bytes());
 }
 
@@ -81,6 +87,7 @@ TEST(Outputs, ConsFixFileCannotBeWritten) {
             "Processed a.src as first\n"
             "Processed b.src as second\n"
             "Could not write output file /dev/full\n");
+  EXPECT_EQ(r.error, "blkmerge: /dev/full: No space left on device\n");
   EXPECT_EQ(dir.Read("out.bin"),
             fixture::ExpectedMerged({dir.a, dir.b}, {"first", "second"}, kNumbers));
 }
@@ -95,6 +102,7 @@ TEST(Outputs, BlockCutShortByAFileSizeLimitIsRemoved) {
   const Result r = RunIn(dir, "ulimit -f 2 && '" BLKMERGE_BINARY "' job.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Processed a.src as first\nCould not write output file out.bin\n");
+  EXPECT_EQ(r.error, "blkmerge: out.bin: File too large\n");
   EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
   EXPECT_EQ(dir.Read("fix.bin"), Bytes());
 }
@@ -114,6 +122,10 @@ TEST(Console, RunThatCannotReportIsNoSuccess) {
   for (const char* redirect : {" >&-", " >/dev/full"}) {
     const Result r = RunIn(dir, tool + redirect + "; echo status $?");
     EXPECT_EQ(r.output, "status 1\n") << redirect;
+    EXPECT_EQ(r.error, std::string("blkmerge: standard output: ") +
+                           (redirect == std::string(" >&-") ? "Bad file descriptor"
+                                                            : "No space left on device") +
+                           "\n");
     // The files themselves were written in full, and with standard output
     // closed no file the run opened took its place: no console text in them.
     EXPECT_EQ(dir.Read("out.bin"),
@@ -123,11 +135,14 @@ TEST(Console, RunThatCannotReportIsNoSuccess) {
   }
 }
 
-// The run stops at the input `bad`; the block before it stays.
-void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message) {
+// The run stops at the input `bad`, saying why on standard error; the
+// block before it stays.
+void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message,
+                  const std::string& why) {
   const Result r = dir.Run("out.bin fix.bin", "a.src first " + bad + " second b.src third");
   EXPECT_EQ(r.status, 1) << bad;
   EXPECT_EQ(r.output, "Processed a.src as first\n" + message + "\n") << bad;
+  EXPECT_EQ(r.error, "blkmerge: " + bad + ": " + why + "\n") << bad;
   EXPECT_EQ(dir.Read("out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers)) << bad;
   EXPECT_TRUE(dir.Exists("fix.bin")) << bad;
   EXPECT_EQ(dir.Read("fix.bin"), Bytes()) << bad;
@@ -137,34 +152,59 @@ TEST(Inputs, CannotBeOpened) {
   InputDir dir;
   ASSERT_EQ(RunIn(dir, "mkdir dir.src && mkfifo fifo.src && ln -s nowhere dangling.src").status, 0);
   // A device that never ends, too, is refused before anything is read.
-  for (const char* bad : {"missing.src", "dir.src", "fifo.src", "dangling.src", "/dev/zero"}) {
-    ExpectStopAt(dir, bad, "Could not open input file " + std::string(bad));
+  const std::pair<const char*, const char*> cases[] = {
+      {"missing.src", "No such file or directory"},  {"dir.src", "a directory, not a regular file"},
+      {"fifo.src", "a pipe, not a regular file"},    {"dangling.src", "No such file or directory"},
+      {"/dev/zero", "a device, not a regular file"},
+  };
+  for (const auto& [bad, why] : cases) {
+    ExpectStopAt(dir, bad, "Could not open input file " + std::string(bad), why);
   }
 }
 
 TEST(Inputs, TruncatedOrDamaged) {
   const Bytes good = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 13});
   ASSERT_EQ(good.size(), 220u);
-  const std::vector<std::function<void(Bytes&)>> breaks = {
-      [](Bytes& b) { b.clear(); },
-      [](Bytes& b) { b.resize(119); },  // no whole front part
-      [](Bytes& b) { b.resize(150); },  // M cut short
-      [](Bytes& b) { b.resize(219); },  // tail cut short
-      [](Bytes& b) { fixture::SetN(b, -1); },
-      [](Bytes& b) { fixture::SetN(b, 0x7FFFFFFF); },
-      [](Bytes& b) { fixture::SetLtable(b, 220 - 104 + 1); },  // Q past the end
-      [](Bytes& b) { fixture::SetLtable(b, 220 - 104); },      // Q at the end: no tail
-      [](Bytes& b) { fixture::SetLtable(b, -105); },           // Q before the start
-      [](Bytes& b) { fixture::SetLtable(b, 0x7FFFFFF0); },     // Q wraps below zero
-      [](Bytes& b) { fixture::SetLtail(b, 0x7FFFFF00); },      // K far too large
+  const std::vector<std::pair<std::function<void(Bytes&)>, std::string>> breaks = {
+      {[](Bytes& b) { b.clear(); },
+       "the front part at offset 0 ends past the end of the file (0 bytes)"},
+      // no whole front part
+      {[](Bytes& b) { b.resize(119); },
+       "the front part at offset 0 ends past the end of the file (119 bytes)"},
+      // M cut short
+      {[](Bytes& b) { b.resize(150); },
+       "the dropped section's count M at offset 148 ends past the end of the file (150 bytes)"},
+      // tail cut short
+      {[](Bytes& b) { b.resize(219); },
+       "the tail at offset 200 ends past the end of the file (219 bytes)"},
+      {[](Bytes& b) { fixture::SetN(b, -1); },
+       "the first table at offset 120 has a negative entry count (-1)"},
+      {[](Bytes& b) { fixture::SetN(b, 0x7FFFFFFF); },
+       "the dropped section's count M at offset 34359738484 ends past the end of the file (220 "
+       "bytes)"},
+      // Q past the end
+      {[](Bytes& b) { fixture::SetLtable(b, 220 - 104 + 1); },
+       "the second table at offset 221 ends past the end of the file (220 bytes)"},
+      // Q at the end: no tail
+      {[](Bytes& b) { fixture::SetLtable(b, 220 - 104); },
+       "the tail at offset 220 ends past the end of the file (220 bytes)"},
+      // Q before the start
+      {[](Bytes& b) { fixture::SetLtable(b, -105); },
+       "the second table at offset -1 starts before the start of the file"},
+      // Q wraps below zero
+      {[](Bytes& b) { fixture::SetLtable(b, 0x7FFFFFF0); },
+       "the second table at offset -2147483560 starts before the start of the file"},
+      // K far too large
+      {[](Bytes& b) { fixture::SetLtail(b, 0x7FFFFF00); },
+       "the second table at offset 168 ends past the end of the file (220 bytes)"},
   };
   InputDir dir;
   for (size_t i = 0; i < breaks.size(); ++i) {
     Bytes bad = good;
-    breaks[i](bad);
+    breaks[i].first(bad);
     dir.Write("bad.src", bad);
     SCOPED_TRACE(i);
-    ExpectStopAt(dir, "bad.src", "Input file bad.src is truncated or damaged");
+    ExpectStopAt(dir, "bad.src", "Input file bad.src is truncated or damaged", breaks[i].second);
   }
 }
 

@@ -68,7 +68,8 @@ void Reply(int fd, uint64_t unique, int error, const void* body = nullptr, size_
   std::memcpy(out.data(), &header, sizeof header);
   if (size > 0) std::memcpy(out.data() + sizeof header, body, size);
   // A request the kernel gave up on (an interrupted read) fails its reply.
-  (void)!write(fd, out.data(), out.size());
+  const ssize_t written = write(fd, out.data(), out.size());
+  (void)written;
 }
 
 template <typename T>
@@ -93,7 +94,7 @@ void Serve(int fd) {
   std::vector<char> buffer(FUSE_MIN_READ_BUFFER + (1 << 20));
   while (true) {
     const ssize_t n = read(fd, buffer.data(), buffer.size());
-    if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;  // ENOENT: an interrupted request
+    if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;    // ENOENT: an interrupted request
     if (n < static_cast<ssize_t>(sizeof(fuse_in_header))) return;  // unmounted
     fuse_in_header in;
     std::memcpy(&in, buffer.data(), sizeof in);

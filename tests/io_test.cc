@@ -143,5 +143,35 @@ TEST(MemorySink, SmallRoomsGiveTheSameBlock) {
   EXPECT_EQ(out.bytes(), fixture::ExpectedBlock(input, "alias", kNumbers));
 }
 
+// A read error, made where a failing disk makes it: inside the second
+// table, read straight, or inside a small input read whole. Told apart
+// from an input that ends early, with the system's error.
+TEST(FileSource, AReadErrorIsNoShortFile) {
+  const platform::FileError eio = platform::FileError::System(5);
+  for (const bool read_whole : {false, true}) {
+    SCOPED_TRACE(read_whole ? "read whole" : "read in parts");
+    const fixture::Shape shape = read_whole ? kSmall : kLarge;
+    const Bytes input = fixture::MakeInput(shape);
+    const ScratchDir dir;
+    ASSERT_TRUE(fixture::WriteFile(dir.At("in"), input));
+    const platform::File in = platform::File::OpenInput(dir.At("in"));
+    ASSERT_TRUE(in.info().id);
+    const uint64_t q = fixture::SecondTableOffset(shape);
+    platform::FailReadsAt(*in.info().id, q + 100, 1, eio.code);
+    Bytes whole(FileSource::kWholeReadMax);
+    FileSource source(in, read_whole ? std::span<uint8_t>(whole) : std::span<uint8_t>());
+    MemorySink sink;
+    InputProblem problem;
+    const RewriteStatus status = RewriteInput(source, "alias", kNumbers, sink, &problem);
+    platform::ClearReadFaults();
+    EXPECT_EQ(status, RewriteStatus::kReadFailed);
+    EXPECT_EQ(problem.kind, InputProblem::Kind::kReadFailed);
+    EXPECT_EQ(problem.error, eio);
+    // Read whole, the first read is the one that fails.
+    EXPECT_EQ(problem.part, read_whole ? InputPart::kFrontPart : InputPart::kSecondTable);
+    EXPECT_EQ(problem.offset, read_whole ? 0 : static_cast<int64_t>(q));
+  }
+}
+
 }  // namespace
 }  // namespace blkmerge

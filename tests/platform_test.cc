@@ -123,5 +123,60 @@ TEST(Identity, OneFileUnderEveryName) {
   EXPECT_EQ(File::OpenOutput(dir.At("b")).info().id, b->id);
 }
 
+TEST(Output, IsLockedWhileOpen) {
+  // A second open of one output, as a second run would make it, is
+  // refused until the first is closed; the file keeps its bytes.
+  const ScratchDir dir;
+  ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
+  File first = File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(first.is_open());
+  const File second = File::OpenOutput(dir.At("out"));
+  EXPECT_FALSE(second.is_open());
+  EXPECT_EQ(second.error().kind, FileError::Kind::kLocked);
+  EXPECT_TRUE(first.Close());
+  EXPECT_TRUE(File::OpenOutput(dir.At("out")).is_open());
+  EXPECT_EQ(fixture::ReadFile(dir.At("out")), kTen);
+}
+
+TEST(Errors, SayWhy) {
+  const ScratchDir dir;
+  const File missing = File::OpenInput(dir.At("missing"));
+  EXPECT_EQ(missing.error().kind, FileError::Kind::kSystem);
+  const std::string text = SystemErrorText(missing.error().code);
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  std::filesystem::create_directory(dir.path() / "sub");
+  const File sub = File::OpenInput(dir.At("sub"));
+  EXPECT_EQ(sub.error().kind, FileError::Kind::kNotRegular);
+  EXPECT_EQ(sub.info().kind, FileKind::kDirectory);
+  EXPECT_EQ(File::OpenStream(dir.At("sub")).error().kind, FileError::Kind::kNoEnd);
+}
+
+TEST(ReadFaults, FailFromTheirOffsetOn) {
+  const ScratchDir dir;
+  ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
+  File file = File::OpenInput(dir.At("ten"));
+  ASSERT_TRUE(file.info().id);
+  FailReadsAt(*file.info().id, 6, 2, 5);
+  Bytes out(10);
+  ReadResult read = file.ReadAt(2, out);
+  EXPECT_EQ(read.bytes, 4u);  // 2 to 5 come, then the error
+  EXPECT_EQ(read.error, FileError::System(5));
+  EXPECT_EQ(file.ReadAt(0, std::span(out).first(6)).bytes, 6u);  // before it, all is well
+  EXPECT_EQ(file.ReadAt(8, out).bytes, 2u);                      // and after it
+
+  // Read in order: the bytes before, then the error, and then no more.
+  file = File::OpenStream(dir.At("ten"));
+  read = file.Read(out);
+  EXPECT_EQ(read.bytes, 6u);
+  EXPECT_FALSE(read.failed());
+  read = file.Read(out);
+  EXPECT_EQ(read.bytes, 0u);
+  EXPECT_EQ(read.error, FileError::System(5));
+  EXPECT_TRUE(file.Read(out).failed());
+  ClearReadFaults();
+  EXPECT_EQ(File::OpenInput(dir.At("ten")).ReadAt(0, out).bytes, 10u);
+}
+
 }  // namespace
 }  // namespace blkmerge::platform

@@ -59,6 +59,7 @@ class Child {
       dup2(null, STDERR_FILENO);
       if (chdir(dir.c_str()) != 0) _exit(126);
       std::vector<char*> argv;
+      argv.reserve(args.size() + 1);
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
       execv(argv[0], argv.data());
@@ -164,8 +165,8 @@ TEST(Memory, ShortOfMemoryLeavesEveryFileAsItWas) {
     SCOPED_TRACE(std::to_string(kib) + " KiB, start-up " + std::to_string(start));
     dir.Write("out.bin", kOld);
     dir.Write("fix.bin", kOld);
-    const Result r =
-        RunIn(dir, "ulimit -v " + std::to_string(kib) + " && exec " + Tool(BLKMERGE_BINARY, "job.txt"));
+    const Result r = RunIn(
+        dir, "ulimit -v " + std::to_string(kib) + " && exec " + Tool(BLKMERGE_BINARY, "job.txt"));
     if (r.status == 0) {
       EXPECT_EQ(r.output,
                 "Processed a.src as first\nProcessed a.src as second\n"
@@ -182,8 +183,8 @@ TEST(Memory, ShortOfMemoryLeavesEveryFileAsItWas) {
   }
   EXPECT_GT(short_runs, 0) << "no limit was tight enough";
   // The largest buffer is the first to fail.
-  const Result r = RunIn(dir, "ulimit -v " + std::to_string(start) + " && exec " +
-                                  Tool(BLKMERGE_BINARY, "job.txt"));
+  const Result r = RunIn(
+      dir, "ulimit -v " + std::to_string(start) + " && exec " + Tool(BLKMERGE_BINARY, "job.txt"));
   EXPECT_EQ(r.error,
             "blkmerge: could not allocate 1048576 bytes for the merged file's write buffer; no "
             "output was touched\n");
@@ -202,8 +203,8 @@ TEST(Memory, TheInspectorSaysSoOrReports) {
   const int64_t start = StartUpKiB(dir, BLKINSPECT_BINARY);
   for (int64_t kib = start; kib < start + 1024; kib += 32) {
     SCOPED_TRACE(std::to_string(kib) + " KiB, start-up " + std::to_string(start));
-    const Result r =
-        RunIn(dir, "ulimit -v " + std::to_string(kib) + " && exec " + Tool(BLKINSPECT_BINARY, args));
+    const Result r = RunIn(
+        dir, "ulimit -v " + std::to_string(kib) + " && exec " + Tool(BLKINSPECT_BINARY, args));
     if (r.status == 0) {
       EXPECT_EQ(r.output, full.output);
     } else {
@@ -287,17 +288,19 @@ TEST(StandardOutput, IsRefusedAsAnOutputWhateverKindOfFileItIs) {
     dir.Write("job.txt", "out.bin " + std::string(name) + " 1 2 3 4 a.src first");
     const Result r = Blkmerge(dir, "job.txt");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Output file " + std::string(name) + " is the same file as standard output\n");
-    EXPECT_TRUE(r.error.starts_with("blkmerge: " + std::string(name) +
-                                    " and standard output reach one file (the same file identity: "))
+    EXPECT_EQ(r.output,
+              "Output file " + std::string(name) + " is the same file as standard output\n");
+    EXPECT_TRUE(
+        r.error.starts_with("blkmerge: " + std::string(name) +
+                            " and standard output reach one file (the same file identity: "))
         << r.error;
     EXPECT_TRUE(dir.OutputsUntouched());
   }
   // A named pipe that standard output writes to.
   ASSERT_EQ(RunIn(dir, "mkfifo fifo").status, 0);
   dir.Write("job.txt", std::string("fifo fix.bin 1 2 3 4 a.src first"));
-  const Result fifo =
-      RunIn(dir, "true; cat fifo > got & " + Tool(BLKMERGE_BINARY, "job.txt") + " > fifo; echo $?; wait");
+  const Result fifo = RunIn(
+      dir, "true; cat fifo > got & " + Tool(BLKMERGE_BINARY, "job.txt") + " > fifo; echo $?; wait");
   EXPECT_EQ(fifo.output, "1\n");
   EXPECT_EQ(Text(dir.Read("got")), "Output file fifo is the same file as standard output\n");
   EXPECT_TRUE(dir.OutputsUntouched());
@@ -381,7 +384,8 @@ TEST(ConsFix, AWriteThatFailsPartWayLeavesItEmpty) {
   std::string pairs;
   for (int i = 0; i < 89; ++i) pairs += "z.src a" + std::to_string(i) + " ";
   dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 " + pairs);
-  const Result r = RunIn(dir, "ulimit -f 28 && " + Tool(BLKMERGE_BINARY, "job.txt") + " | tail -n 1");
+  const Result r =
+      RunIn(dir, "ulimit -f 28 && " + Tool(BLKMERGE_BINARY, "job.txt") + " | tail -n 1");
   EXPECT_EQ(r.output, "Could not write output file fix.bin\n");
   EXPECT_EQ(r.error, "blkmerge: fix.bin: File too large\n");
   EXPECT_EQ(dir.Read("out.bin").size(), 8u + 89u * 148u);
@@ -399,8 +403,8 @@ class FailingDisk : public ::testing::Test {
 
   void Mount() {
     std::filesystem::create_directory(dir_ / "mnt");
-    server_ = popen(("'" FUSE_FAULTS_BINARY "' '" + (dir_ / "mnt") + "' '" + (dir_ / "src") +
-                     "' " + std::to_string(kFailAt) + " 2>/dev/null")
+    server_ = popen(("'" FUSE_FAULTS_BINARY "' '" + (dir_ / "mnt") + "' '" + (dir_ / "src") + "' " +
+                     std::to_string(kFailAt) + " 2>/dev/null")
                         .c_str(),
                     "r");
     char line[16] = {};

@@ -344,13 +344,15 @@ TEST(WindowsBuild, InspectorReportsAlike) {
   for (const char* args :
        {"--job example.job merged.out cons_fix.out", "--json merged.out", "missing.out"}) {
     SCOPED_TRACE(args);
-    const Result ours = RunIn(here, std::string("'") + BLKINSPECT_BINARY + "' " + args + " 2>&1");
-    const Result theirs =
-        RunIn(windows, WindowsProgram("WINDOWS_BLKINSPECT") + " " + args + " 2>&1");
-    EXPECT_FALSE(ours.output.empty());
+    const Result ours = RunIn(here, std::string("'") + BLKINSPECT_BINARY + "' " + args);
+    const Result theirs = RunIn(windows, WindowsProgram("WINDOWS_BLKINSPECT") + " " + args);
     EXPECT_EQ(theirs.output, Crlf(ours.output));
     EXPECT_EQ(theirs.status, ours.status);
   }
+  // The reason is the system's own text on each.
+  const Result theirs = RunIn(windows, WindowsProgram("WINDOWS_BLKINSPECT") + " missing.out");
+  EXPECT_TRUE(theirs.error.starts_with("blkinspect: could not open missing.out: ")) << theirs.error;
+  EXPECT_TRUE(theirs.error.ends_with("\r\n")) << theirs.error;
 }
 
 }  // namespace
