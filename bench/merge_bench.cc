@@ -1,10 +1,15 @@
-// merge_bench BLKMERGE [--pairs N] [--case NAME] [--dir DIR]
+// merge_bench BLKMERGE [--inspect BLKINSPECT] [--pairs N] [--case NAME] [--dir DIR]
 //
 // Runs the built tool and `cat` over the same input files, alternately,
 // and prints for each case the median wall times, the median of the paired
 // ratios blkmerge / cat and the peak resident memory of each program. Every
 // merged file the tool writes is checked against the fixture's expected
 // blocks; the exit status is 1 when one is wrong.
+//
+// With --inspect, each case then times `blkinspect --job` on the outputs
+// (which compares every block with its input) against `cat` of the merged
+// file and the inputs, in the same way; blkinspect must find every check
+// holding.
 //
 // This process stays small on purpose: a child's peak resident size as the
 // kernel reports it can include what it shared with the process it was
@@ -174,8 +179,43 @@ double Median(std::vector<double> v) {
   return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+struct Timings {
+  std::vector<double> tool_s, cat_s, ratio, tool_mib, cat_mib;
+};
+
+// Runs `tool` and `cat` `pairs` times, alternating which goes first, so
+// that neither always meets the other's leftovers.
+Timings Alternate(int pairs, const std::function<Sample()>& tool,
+                  const std::function<Sample()>& cat) {
+  Timings t;
+  for (int i = 0; i < pairs; ++i) {
+    Sample a, b;
+    if (i % 2 == 0) {
+      a = tool();
+      b = cat();
+    } else {
+      b = cat();
+      a = tool();
+    }
+    t.tool_s.push_back(a.seconds);
+    t.cat_s.push_back(b.seconds);
+    t.ratio.push_back(a.seconds / b.seconds);
+    t.tool_mib.push_back(a.peak_mib);
+    t.cat_mib.push_back(b.peak_mib);
+  }
+  return t;
+}
+
+void PrintRow(const std::string& name, const std::string& what, const Timings& t, bool ok) {
+  std::printf("%-18s %-20s %12.4f %10.4f %7.3f %12.1f %9.1f  %s\n", name.c_str(), what.c_str(),
+              Median(t.tool_s), Median(t.cat_s), Median(t.ratio),
+              *std::max_element(t.tool_mib.begin(), t.tool_mib.end()),
+              *std::max_element(t.cat_mib.begin(), t.cat_mib.end()), ok ? "right" : "WRONG");
+  std::fflush(stdout);
+}
+
 // Returns false when a merged file was wrong or a program failed.
-bool RunCase(const Case& c, const std::string& blkmerge, int pairs) {
+bool RunCase(const Case& c, const std::string& blkmerge, const std::string& blkinspect, int pairs) {
   if (InChild([&c] { return MakeInputs(c); }) != 0) {
     std::fprintf(stderr, "merge_bench: %s: could not make the inputs\n", c.name.c_str());
     return false;
@@ -209,35 +249,37 @@ bool RunCase(const Case& c, const std::string& blkmerge, int pairs) {
 
   run_tool();  // warm-up
   run_cat();
-  std::vector<double> tool_s, cat_s, ratio, tool_mib, cat_mib;
-  for (int i = 0; i < pairs; ++i) {
-    // Alternate which goes first, so that neither always meets the other's
-    // leftovers.
-    Sample t, k;
-    if (i % 2 == 0) {
-      t = run_tool();
-      k = run_cat();
-    } else {
-      k = run_cat();
-      t = run_tool();
-    }
-    tool_s.push_back(t.seconds);
-    cat_s.push_back(k.seconds);
-    ratio.push_back(t.seconds / k.seconds);
-    tool_mib.push_back(t.peak_mib);
-    cat_mib.push_back(k.peak_mib);
+  const Timings merge = Alternate(pairs, run_tool, run_cat);
+  PrintRow(c.name, c.what, merge, ok);
+
+  if (!blkinspect.empty()) {
+    // The outputs stay for blkinspect to check against the inputs.
+    ok = Spawn(tool_argv, nullptr).ok && ok;
+    const std::vector<std::string> inspect_argv{blkinspect, "--job", "job.txt", kMerged, kConsFix};
+    std::vector<std::string> cat_all_argv{"cat", kMerged};
+    cat_all_argv.insert(cat_all_argv.end(), cat_argv.begin() + 1, cat_argv.end());
+    auto run_inspect = [&] {
+      const Sample s = Spawn(inspect_argv, nullptr);
+      if (!s.ok) std::fprintf(stderr, "merge_bench: %s: blkinspect failed\n", c.name.c_str());
+      ok = ok && s.ok;
+      return s;
+    };
+    auto run_cat_all = [&] { return Spawn(cat_all_argv, nullptr); };
+    run_inspect();  // warm-up
+    run_cat_all();
+    const Timings inspected = Alternate(pairs, run_inspect, run_cat_all);
+    PrintRow(c.name + "-inspect", "and the merged file", inspected, ok);
+    fs::remove(kMerged, ec);
+    fs::remove(kConsFix, ec);
   }
-  std::printf("%-10s %-20s %12.4f %10.4f %7.3f %12.1f %9.1f  %s\n", c.name.c_str(), c.what.c_str(),
-              Median(tool_s), Median(cat_s), Median(ratio),
-              *std::max_element(tool_mib.begin(), tool_mib.end()),
-              *std::max_element(cat_mib.begin(), cat_mib.end()), ok ? "right" : "WRONG");
-  std::fflush(stdout);
   for (size_t i = 0; i < c.shapes.size(); ++i) fs::remove(InputName(i), ec);
   return ok;
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: merge_bench BLKMERGE [--pairs N] [--case NAME] [--dir DIR]\n");
+  std::fprintf(stderr,
+               "usage: merge_bench BLKMERGE [--inspect BLKINSPECT] [--pairs N] [--case NAME] "
+               "[--dir DIR]\n");
   return 2;
 }
 
@@ -251,6 +293,7 @@ int main(int argc, char** argv) {
   const std::string tool = fs::absolute(argv[1], ec).string();
   int pairs = 5;
   std::string only;
+  std::string inspect;
   std::string base = fs::temp_directory_path(ec).string();
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
@@ -258,6 +301,8 @@ int main(int argc, char** argv) {
       pairs = std::atoi(argv[i + 1]);
     } else if (flag == "--case") {
       only = argv[i + 1];
+    } else if (flag == "--inspect") {
+      inspect = fs::absolute(argv[i + 1], ec).string();
     } else if (flag == "--dir") {
       base = argv[i + 1];
     } else {
@@ -273,15 +318,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%d pairs after a warm-up, in %s\n", pairs, dir.c_str());
-  std::printf("%-10s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "blkmerge s", "cat s",
-              "ratio", "blkmerge MiB", "cat MiB");
+  std::printf("%-18s %-20s %12s %10s %7s %12s %9s\n", "case", "inputs", "tool s", "cat s", "ratio",
+              "tool MiB", "cat MiB");
   bool ok = true;
   for (const Case& c : AllCases()) {
-    if (only.empty() || only == c.name) ok = RunCase(c, tool, pairs) && ok;
+    if (only.empty() || only == c.name) ok = RunCase(c, tool, inspect, pairs) && ok;
   }
   std::printf(
       "times: medians; ratio: median of the paired ratios; MiB: largest peak resident size\n"
-      "targets: large ratio <= 1.10, small ratio <= 1.5, blkmerge <= 16 MiB\n");
+      "targets: large ratio <= 1.10, small ratio <= 1.5, blkmerge <= 16 MiB;\n"
+      "  -inspect rows (blkinspect --job against cat of the merged file and the inputs):\n"
+      "  large ratio <= 1.5\n");
   fs::remove_all(dir, ec);
   if (!ok) std::fprintf(stderr, "merge_bench: a merged file was wrong\n");
   return ok ? 0 : 1;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the bench tree (the tool, optimised as in the release tree, beside
 # the benchmarks) and runs the tool against cat on inputs made by the fixture
-# builder (see merge_bench.cc). Extra arguments go to the runner: --pairs N,
-# --case large|small|grow-8M|grow-256M, --dir DIR.
+# builder (see merge_bench.cc), then blkinspect --job on the outputs against
+# cat of the merged file and the inputs. Extra arguments go to the runner:
+# --pairs N, --case large|small|grow-8M|grow-256M, --dir DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The build's output is shown only when it fails.
@@ -10,4 +11,4 @@ if ! log=$(cmake --workflow --preset bench 2>&1); then
   printf '%s\n' "$log" >&2
   exit 1
 fi
-exec build/bench/bench/merge_bench build/bench/blkmerge "$@"
+exec build/bench/bench/merge_bench build/bench/blkmerge --inspect build/bench/blkinspect "$@"

@@ -1,16 +1,14 @@
-#include "inspect/cli.h"
-
+#include <array>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "driver/job_file.h"
 #include "driver/messages.h"
-#include "inspect/cons_fix_walk.h"
-#include "inspect/merged_walk.h"
+#include "driver/preflight.h"
 #include "inspect/report.h"
+#include "inspect/walk.h"
 #include "merge/io.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -18,41 +16,35 @@
 namespace blkmerge::inspect {
 namespace {
 
-namespace message = blkmerge::message;
-constexpr std::string_view kNotEnoughMemory = "not enough memory";
+// 1: a check failed, or the run would fail. 2: a usage error, a file that
+// cannot be opened or read.
+enum ExitStatus { kExitAllHold = 0, kExitFailed = 1, kExitTrouble = 2 };
 
-constexpr std::string_view kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]";
+constexpr std::string_view kUsage =
+    "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
+    "       blkinspect --plan JOB [--json]";
 constexpr std::string_view kHelp =
-    "Lists and checks the merged file and the cons_fix file that blkmerge wrote.\n"
-    "\n"
-    "  --job JOB, --job=JOB  also check both files against the job file that made them\n"
-    "  --json                write the report as one JSON document\n"
-    "  --help                print this help and exit\n"
-    "  --version             print the version and exit\n"
-    "  --                    take every later argument as a file name\n"
-    "\n"
-    "Exit status: 0 every check holds, 1 a check failed, 2 trouble (a usage error,\n"
-    "a file that cannot be opened or read).\n";
+    "Lists and checks what blkmerge wrote, or what it would write for a job.\n\n"
+    "  --job JOB, --job=JOB    also check against the job and each block's input\n"
+    "  --plan JOB, --plan=JOB  tell what blkmerge would write, or how it would fail\n"
+    "  --json                  write one JSON document\n"
+    "  --help, --version       print this help, or the version\n"
+    "  --                      take every later argument as a file name\n\n"
+    "Exit status: 0 every check holds (the run would succeed), 1 a check failed (it\n"
+    "would fail), 2 trouble (a usage error, a file that cannot be opened or read).\n";
 constexpr std::string_view kVersion = "blkinspect " BLKMERGE_VERSION "\n";
 
 struct Options {
   std::optional<std::string> job;
+  std::optional<std::string> plan;
   bool json = false;
   std::vector<std::string> files;  // MERGED [CONS_FIX]
   std::string print;               // what --help or --version print
-  // Set when the command line does not fit the usage: what is wrong, or
-  // nothing to say beyond the usage line.
-  std::optional<std::string> error;
 };
 
-Options Refused(std::string error) {
-  Options o;
-  o.error = std::move(error);
-  return o;
-}
-
-Options Parse(int argc, const char* const* argv) {
-  Options o;
+// Reads the command line into `o`. Returns what is wrong when it does not
+// fit the usage (empty when there is nothing to say beyond the usage).
+std::optional<std::string> Parse(int argc, const char* const* argv, Options& o) {
   bool only_files = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -63,121 +55,108 @@ Options Parse(int argc, const char* const* argv) {
     } else if (arg == "--help" || arg == "--version") {
       o.print =
           arg == "--help" ? std::string(kUsage) + "\n" + std::string(kHelp) : std::string(kVersion);
-      return o;
+      return std::nullopt;
     } else if (arg == "--json") {
       o.json = true;
-    } else if (arg == "--job" || arg.starts_with("--job=")) {
-      if (o.job) return Refused("--job given twice");
-      if (arg == "--job" && i + 1 == argc) return Refused("--job needs a job file");
-      o.job = arg == "--job" ? argv[++i] : arg.substr(arg.find('=') + 1);
+    } else if (const std::string name(arg.substr(0, arg.find('=')));
+               name == "--job" || name == "--plan") {
+      std::optional<std::string>& job = name == "--job" ? o.job : o.plan;
+      if (job) return name + " given twice";
+      if (arg == name && i + 1 == argc) return name + " needs a job file";
+      job = arg == name ? argv[++i] : arg.substr(name.size() + 1);
     } else {
-      return Refused("unknown option " + std::string(arg));
+      return "unknown option " + std::string(arg);
     }
   }
-  if (o.files.empty() || o.files.size() > 2) o.error = "";
-  return o;
+  const bool fits = o.plan ? !o.job && o.files.empty() : !o.files.empty() && o.files.size() <= 2;
+  return fits ? std::nullopt : std::optional<std::string>("");
 }
 
-constexpr std::string_view kPrefix = "blkinspect: ";
-
 int Trouble(platform::Console& console, std::string_view message) {
-  console.PrintErrorLine(kPrefix, message);
+  console.PrintErrorLine("blkinspect: ", message);
   return kExitTrouble;
 }
 
-// An open regular file to walk.
-class InputFile {
- public:
-  // Returns what is wrong when the file cannot be read.
-  std::optional<std::string> Open(const std::string& name) {
-    name_ = name;
-    file_ = platform::File::OpenInput(name);
-    if (!file_.is_open()) {
-      return "could not open " + message::FileDetail(name, file_.error(), file_.info().kind);
-    }
-    source_.emplace(file_);
-    return std::nullopt;
-  }
-  FileSource& source() { return *source_; }
-  // What stopped a walk that could not read the whole file.
-  std::string ReadTrouble() const {
-    const platform::FileError error = source_->ReadError();
-    return "could not read " + (error ? message::FileDetail(name_, error)
-                                      : name_ + ": it is shorter than when it was opened");
-  }
-
- private:
-  std::string name_;
-  platform::File file_;
-  std::optional<FileSource> source_;
-};
-
-int Inspect(platform::Console& console, const Options& o);
-
-}  // namespace
-
-int Run(int argc, const char* const* argv) {
-  platform::Console console;
-  try {
-    return Inspect(console, Parse(argc, argv));
-  } catch (const std::bad_alloc&) {
-    return Trouble(console, kNotEnoughMemory);
-  }
+// What stopped a walk of `name` that could not read the whole file.
+std::string ReadTrouble(const std::string& name, const Source& source) {
+  const platform::FileError error = source.ReadError();
+  return "could not read " + (error ? message::FileDetail(name, error)
+                                    : name + ": it is shorter than when it was opened");
 }
 
-namespace {
-
-int Inspect(platform::Console& console, const Options& o) {
-  if (o.error) {
-    if (!o.error->empty()) Trouble(console, *o.error);
+// Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
+// --plan JOB [--json]` (or --help, --version) and returns the exit status.
+// The report, the plan, the help and the version go to standard output;
+// usage errors, files that cannot be opened or read, and what blkmerge
+// would say of a failure on standard error, to standard error.
+int Run(platform::Console& console, int argc, const char* const* argv) {
+  Options o;
+  if (const auto error = Parse(argc, argv, o)) {
+    if (!error->empty()) Trouble(console, *error);
     console.PrintErrorLine(kUsage);
     return kExitTrouble;
   }
   if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
+  if (o.plan) {
+    const Plan plan = MakePlan(*o.plan);
+    if (plan.failure && !plan.failure->detail.empty()) Trouble(console, plan.failure->detail);
+    if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
+    return plan.failure ? kExitFailed : kExitAllHold;
+  }
 
   Report report;
   Job job;
   if (o.job) {
-    JobFileFault fault;
-    const auto problem = ReadJobFile(*o.job, job, fault);
-    if (!problem && !fault.opened) {
-      return Trouble(console,
-                     "could not open " + message::FileDetail(*o.job, fault.error, fault.kind));
-    }
-    if (!problem) {
-      return Trouble(console,
-                     "could not read " + message::ReadDetail(*o.job, fault.offset, fault.error));
-    }
-    if (!problem->ok()) {
-      Trouble(console,
-              "job file " + *o.job + " cannot be used: " + message::ForJob(*problem, *o.job));
-      return Trouble(console, message::JobDiagnostic(*problem, *o.job));
+    // Read and checked as blkmerge does it: a job that it refuses made no
+    // files. A job file that cannot be read is trouble like any other file.
+    if (const auto failure = CheckJob(*o.job, job)) {
+      for (const auto& [line, what] : {std::pair{message::CouldNotOpenInput(*o.job), "open "},
+                                       {message::CouldNotReadInput(*o.job), "read "}}) {
+        if (failure->message == line)
+          return Trouble(console, std::string("could not ") + what + failure->detail);
+      }
+      Trouble(console, "job file " + *o.job + " cannot be used: " + failure->message);
+      return failure->detail.empty() ? kExitTrouble : Trouble(console, failure->detail);
     }
     report.job = o.job;
   }
-  const Job* job_or_null = o.job ? &job : nullptr;
-  InputFile merged;
-  InputFile cons_fix;
-  if (auto problem = merged.Open(o.files[0])) return Trouble(console, *problem);
-  if (o.files.size() == 2) {
-    if (auto problem = cons_fix.Open(o.files[1])) return Trouble(console, *problem);
+  std::array<platform::File, 2> files;
+  for (size_t i = 0; i < o.files.size(); ++i) {
+    files[i] = platform::File::OpenInput(o.files[i]);
+    if (!files[i].is_open()) {
+      return Trouble(console, "could not open " + message::FileDetail(o.files[i], files[i].error(),
+                                                                      files[i].info().kind));
+    }
   }
-
-  report.merged = WalkMerged(merged.source(), job_or_null);
+  FileSource merged(files[0]);
+  FileSource cons_fix(files[1]);
+  report.merged =
+      WalkMerged(merged, o.job ? &job : nullptr, o.job ? AgainstInputs(merged, job) : BlockCheck{});
   report.merged.name = o.files[0];
   if (o.files.size() == 2) {
-    report.cons_fix = WalkConsFix(cons_fix.source(), job_or_null);
+    report.cons_fix = WalkConsFix(cons_fix, o.job ? &job : nullptr);
     report.cons_fix->name = o.files[1];
   }
   if (!console.Print(o.json ? RenderJson(report) : RenderText(report))) {
     return Trouble(console, message::FileDetail(message::kStandardOutput, console.error()));
   }
-  if (report.merged.unreadable) Trouble(console, merged.ReadTrouble());
-  if (report.cons_fix && report.cons_fix->unreadable) Trouble(console, cons_fix.ReadTrouble());
+  if (report.merged.unreadable) Trouble(console, ReadTrouble(o.files[0], merged));
+  if (report.cons_fix && report.cons_fix->unreadable)
+    Trouble(console, ReadTrouble(o.files[1], cons_fix));
   if (report.Unreadable()) return kExitTrouble;
   return report.Failures() == 0 ? kExitAllHold : kExitFailed;
 }
 
 }  // namespace
-
 }  // namespace blkmerge::inspect
+
+int main(int argc, char** argv) {
+  using namespace blkmerge;
+  platform::Console console;
+  try {
+    const platform::CommandLine command_line(argc, argv);
+    return inspect::Run(console, command_line.argc(), command_line.argv());
+  } catch (const std::bad_alloc&) {
+    return inspect::Trouble(console, "not enough memory");
+  }
+}

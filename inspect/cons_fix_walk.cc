@@ -1,12 +1,10 @@
-#include "inspect/cons_fix_walk.h"
-
 #include <algorithm>
 #include <bit>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "inspect/format.h"
+#include "inspect/walk.h"
 #include "merge/coding.h"
 #include "merge/layout.h"
 
@@ -21,10 +19,6 @@ void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& 
   RecordReport& record = r.records.emplace_back();
   record.index = r.records.size() - 1;
   record.offset = record.index * kRecordSize;
-  const auto fail = [&](std::string_view check, uint64_t at, std::string text) {
-    r.Add(record.findings,
-          {static_cast<int64_t>(record.index), record.offset, check, std::move(text), at});
-  };
   // A name is its field's bytes up to the first zero, which only zero bytes
   // may follow. It may be empty: an alias that starts with a zero byte in
   // the job is the empty name.
@@ -33,9 +27,9 @@ void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& 
     const auto end = std::find(field.begin(), field.end(), uint8_t{0});
     const auto stray = std::find_if(end, field.end(), [](uint8_t b) { return b != 0; });
     if (stray != field.end()) {
-      fail("name_padding", at + static_cast<uint64_t>(stray - field.begin()),
-           "byte " + HexByte(*stray) + " after the end of the " + which +
-               " name: the field must be padded with zero bytes");
+      r.Fail(record, "name_padding", at + static_cast<uint64_t>(stray - field.begin()),
+             "byte " + Hex(*stray, 2) + " after the end of the " + which +
+                 " name: the field must be padded with zero bytes");
     }
     return std::string(field.begin(), end);
   };
@@ -46,28 +40,28 @@ void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& 
       const uint32_t found = LoadLE32(bytes.data() + MatrixEntry(row, column));
       const float expected = row == column ? 1.0F : 0.0F;
       if (found == std::bit_cast<uint32_t>(expected)) continue;
-      fail("matrix", MatrixEntry(row, column),
-           "matrix entry (" + Dec(row) + ", " + Dec(column) + ") is " + FloatBits(found) + " (" +
-               Hex(found) + "), expected " + Float(expected));
+      r.Fail(record, "matrix", MatrixEntry(row, column),
+             "matrix entry (" + Dec(row) + ", " + Dec(column) + ") is " + FloatBits(found) + " (" +
+                 Hex(found) + "), expected " + Float(expected));
     }
   }
   const std::string& first_of_file = r.records.front().first;
   if (record.first != first_of_file) {
-    fail("first_name_differs", 0,
-         "first name " + Quote(record.first) + " differs from " + Quote(first_of_file) +
-             ", the first name of record 0");
+    r.Fail(record, "first_name_differs", 0,
+           "first name " + Quote(record.first) + " differs from " + Quote(first_of_file) +
+               ", the first name of record 0");
   }
   if (job == nullptr || record.index + 1 >= job->pairs.size()) return;
   const std::string& first = job->pairs.front().alias;
   const std::string& alias = job->pairs[record.index + 1].alias;
   if (record.first != first) {
-    fail("job_first_alias", 0,
-         "first name is " + Quote(record.first) + ", the job's first alias is " + Quote(first));
+    r.Fail(record, "job_first_alias", 0,
+           "first name is " + Quote(record.first) + ", the job's first alias is " + Quote(first));
   }
   if (record.second != alias) {
-    fail("job_alias", kFirstAliasField,
-         "second name is " + Quote(record.second) + ", the alias of pair " + Dec(record.index + 2) +
-             " is " + Quote(alias));
+    r.Fail(record, "job_alias", kFirstAliasField,
+           "second name is " + Quote(record.second) + ", the alias of pair " +
+               Dec(record.index + 2) + " is " + Quote(alias));
   }
 }
 
@@ -83,9 +77,8 @@ ConsFixReport WalkConsFix(Source& file, const Job* job) {
     r.AddToFile(-1, 0, "read_failed", "could not read " + Count(bytes.size(), "byte"));
     return r;
   }
-  for (size_t at = 0; at < bytes.size(); at += kRecordSize) {
+  for (size_t at = 0; at < bytes.size(); at += kRecordSize)
     CheckRecord(std::span<const uint8_t>(bytes).subspan(at, kRecordSize), job, r);
-  }
   std::string text;
   if (whole > kMaxRecords) {
     r.AddToFile(int64_t{kMaxRecords}, bytes.size(), "too_many_records",

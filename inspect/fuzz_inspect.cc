@@ -1,14 +1,14 @@
 // Feeds any bytes to the inspector's walks, as a merged file and as a
 // cons_fix file, with and without a job, and renders the report as text
-// and as JSON. The walks must end, stay inside the bytes, count every
-// failure they find, and keep the report small.
+// and as JSON. With the job, every block is also compared with the block
+// the same bytes give as an input. The walks must end, stay inside the
+// bytes, count every failure they find, and keep the report small.
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "inspect/cons_fix_walk.h"
-#include "inspect/merged_walk.h"
 #include "inspect/report.h"
+#include "inspect/walk.h"
 #include "merge/io.h"
 #include "merge/layout.h"
 
@@ -47,7 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const blkmerge::Job* job : {static_cast<const blkmerge::Job*>(nullptr), &FuzzJob()}) {
     blkmerge::MemorySource merged(bytes);
     blkmerge::MemorySource cons_fix(bytes);
-    Report report{WalkMerged(merged, job), WalkConsFix(cons_fix, job), std::nullopt};
+    const BlockCheck verify = [&](BlockReport& block, MergedReport& r) {
+      if (block.index >= job->pairs.size()) return false;
+      blkmerge::MemorySource input(bytes);
+      return VerifyBlock(merged, input, job->pairs[block.index], job->numbers, block, r);
+    };
+    Report report{WalkMerged(merged, job, job == nullptr ? BlockCheck{} : verify),
+                  WalkConsFix(cons_fix, job), std::nullopt};
     const MergedReport& m = report.merged;
     if (!Counted(m, m.blocks) || !Counted(*report.cons_fix, report.cons_fix->records) ||
         m.blocks.size() > blkmerge::kMaxPairs ||

@@ -1,10 +1,8 @@
-#include "inspect/merged_walk.h"
-
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "inspect/format.h"
+#include "inspect/walk.h"
 #include "merge/coding.h"
 #include "merge/layout.h"
 #include "merge/name_hash.h"
@@ -169,30 +167,29 @@ std::vector<Tie> Ties(const BlockBytes& b, const Parts& p, std::span<const uint8
 
 // Adds the block at `offset` to the report and returns true, or adds the
 // finding that stops the walk and returns false.
-bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair, const Job* job) {
+bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair, const Job* job,
+               const BlockCheck& verify) {
   BlockBytes b{file, offset, r.size - offset};
   const auto index = static_cast<int64_t>(r.blocks.size());
-  const auto stop = [&](std::string_view check, std::optional<uint64_t> at, std::string text) {
-    r.AddToFile(index, offset, check, std::move(text), at);
-    return false;
-  };
   const auto unreadable = [&] {
     r.unreadable = true;
-    return stop("read_failed", std::nullopt, "could not read " + Count(b.unread, "byte"));
+    return r.AddToFile(index, offset, "read_failed", "could not read " + Count(b.unread, "byte"));
   };
   b.Read(0, b.front);
   const auto parts = Locate(b, pair);
   if (b.unread != 0) return unreadable();
   if (!parts) {
     const auto [by_ltail, by_tail_ref] = b.Tails();
-    return stop("no_block_end", kLtail,
-                "the word at block offset " + Dec(kLtail) + " (" + Dec(b.Front(kLtail)) +
-                    ") and the word at " + Dec(kTailRef) + " (" + Dec(b.Front(kTailRef)) + ") " +
-                    (b.Inside(by_ltail) || b.Inside(by_tail_ref)
-                         ? "put the block's end off the grid of whole " + Dec(kEntrySize) +
-                               "-byte entries after block offset " + Dec(kFrontSize)
-                         : std::string("both put the block's end outside the file")) +
-                    "; the walk stops here");
+    const std::string words = "the word at block offset " + Dec(kLtail) + " (" +
+                              Dec(b.Front(kLtail)) + ") and the word at " + Dec(kTailRef) + " (" +
+                              Dec(b.Front(kTailRef)) + ") ";
+    const std::string off_grid = "put the block's end off the grid of whole " + Dec(kEntrySize) +
+                                 "-byte entries after block offset " + Dec(kFrontSize);
+    const bool inside = b.Inside(by_ltail) || b.Inside(by_tail_ref);
+    return r.AddToFile(index, offset, "no_block_end",
+                       words + (inside ? off_grid : "both put the block's end outside the file") +
+                           "; the walk stops here",
+                       kLtail);
   }
   const auto tail = static_cast<uint64_t>(parts->tail);
   std::array<uint8_t, kEndSize> end{};
@@ -205,28 +202,27 @@ bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair,
   block.hash = parts->hash;
   block.numbers = {LoadLEFloat(b.front.data() + kNum1), LoadLEFloat(b.front.data() + kNum2),
                    LoadLEFloat(b.front.data() + kNum3), LoadLEFloat(b.front.data() + kNum4)};
-  const auto fail = [&](std::string_view check, uint64_t at, std::string text) {
-    r.Add(block.findings, {index, offset, check, std::move(text), at});
-  };
   if (parts->second) {
     block.n = (*parts->second - kFront) / kEntry;
     block.k = (parts->tail - *parts->second) / kEntry;
   } else {
-    fail("no_second_table", kLtable,
-         "neither the table offset (" + Dec(b.Front(kLtable)) +
-             ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
-             ") places the second table inside the block");
+    r.Fail(block, "no_second_table", kLtable,
+           "neither the table offset (" + Dec(b.Front(kLtable)) +
+               ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
+               ") places the second table inside the block");
   }
   for (const Tie& t : Ties(b, *parts, end, pair, job)) {
     if (t.found == t.expected) continue;
-    fail(t.check, t.at,
-         t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
-             (t.why.empty() ? "" : ": " + t.why));
+    r.Fail(block, t.check, t.at,
+           t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
+               (t.why.empty() ? "" : ": " + t.why));
   }
 
-  // The second table, a piece at a time. Only listed findings get their
-  // text: a hostile table may hold millions of them.
-  const auto first = static_cast<uint64_t>(parts->second.value_or(parts->tail));
+  // The second table, a piece at a time, unless the block is the one its
+  // input gives, whose every entry holds the hash. Only listed findings get
+  // their text: a hostile table may hold millions of them.
+  const bool equal = verify && verify(block, r);
+  const auto first = equal ? tail : static_cast<uint64_t>(parts->second.value_or(parts->tail));
   std::vector<uint8_t> chunk(static_cast<size_t>(std::min(tail - first, kReadChunk)));
   for (uint64_t done = first; done < tail && b.unread == 0; done += chunk.size()) {
     const auto piece =
@@ -245,13 +241,13 @@ bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair,
   }
   if (b.unread != 0) return unreadable();
   std::stable_sort(block.findings.begin(), block.findings.end(),
-                   [](const Finding& x, const Finding& y) { return *x.at < *y.at; });
+                   [](const Finding& x, const Finding& y) { return x.at < y.at; });
   return true;
 }
 
 }  // namespace
 
-MergedReport WalkMerged(Source& file, const Job* job) {
+MergedReport WalkMerged(Source& file, const Job* job, const BlockCheck& verify) {
   MergedReport r;
   r.size = file.Size();
   std::array<uint8_t, kMergedHeader.size()> header{};
@@ -266,24 +262,22 @@ MergedReport WalkMerged(Source& file, const Job* job) {
     r.AddToFile(-1, 0, "read_failed", "could not read the header");
     return r;
   }
-  if (header != kMergedHeader) {
+  if (header != kMergedHeader)
     r.AddToFile(-1, 0, "header", "the file does not start with \"vers\" and the float 2.0");
-  }
   for (uint64_t offset = header.size(); offset < r.size; offset += r.blocks.back().length) {
     const size_t index = r.blocks.size();
-    std::string text;
     if (index == kMaxPairs) {
       r.AddToFile(int64_t{kMaxPairs}, offset, "too_many_blocks", "more blocks than any run writes");
       return r;
     }
     if (r.size - offset < kFixedSize) {
-      text = "only " + Count(r.size - offset, "byte") + " left, too few for a block (at least " +
-             Dec(kFixedSize) + ")";
-      r.AddToFile(static_cast<int64_t>(index), offset, "block_too_short", text);
+      r.AddToFile(static_cast<int64_t>(index), offset, "block_too_short",
+                  "only " + Count(r.size - offset, "byte") +
+                      " left, too few for a block (at least " + Dec(kFixedSize) + ")");
       return r;
     }
     const Pair* pair = job != nullptr && index < job->pairs.size() ? &job->pairs[index] : nullptr;
-    if (!WalkBlock(file, offset, r, pair, job)) return r;
+    if (!WalkBlock(file, offset, r, pair, job, verify)) return r;
   }
   // The count only means something when the walk reached the end.
   if (job != nullptr && r.blocks.size() != job->pairs.size()) {

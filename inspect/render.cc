@@ -1,19 +1,48 @@
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <vector>
 
-#include "inspect/format.h"
 #include "inspect/report.h"
 
 namespace blkmerge::inspect {
 namespace {
 
-// "block 1 (offset 204), block offset 80 (file offset 284)", or
-// "offset 8" for the file as a whole.
-std::string Where(const Finding& f, const std::string& noun) {
-  if (f.index < 0) return "offset " + Dec(f.start);
-  std::string where = noun + " " + Dec(f.index) + " (offset " + Dec(f.start) + ")";
-  if (f.at)
-    where += ", " + noun + " offset " + Dec(*f.at) + " (file offset " + Dec(f.Offset()) + ")";
-  return where;
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0: no
+// overlong forms, no surrogates, nothing past U+10FFFF.
+size_t SequenceLength(std::string_view s) {
+  const auto byte = [&s](size_t i) { return static_cast<uint8_t>(s[i]); };
+  if (byte(0) < 0x80) return 1;
+  const size_t length = byte(0) >= 0xF0 ? 4 : byte(0) >= 0xE0 ? 3 : 2;
+  if (byte(0) < 0xC2 || byte(0) > 0xF4 || s.size() < length) return 0;
+  uint32_t code = byte(0) & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i) & 0x3F);
+  }
+  constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return code < kLeast[length] || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// `name` between quotes: the quote and the backslash after a backslash,
+// control bytes and 0x7F as the printf format `escape` writes them.
+std::string Escaped(std::string_view name, const char* escape) {
+  std::string out = "\"";
+  for (const char c : name) {
+    const auto b = static_cast<uint8_t>(c);
+    if (c == '"' || c == '\\') {
+      out += {'\\', c};
+    } else if (b < 0x20 || b == 0x7F) {
+      char text[8];
+      std::snprintf(text, sizeof text, escape, b);
+      out += text;
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
 }
 
 std::string Entries(const std::optional<int64_t>& n, const char* unknown) {
@@ -22,9 +51,10 @@ std::string Entries(const std::optional<int64_t>& n, const char* unknown) {
 
 std::string Line(const BlockReport& b) {
   return "block " + Dec(b.index) + " at " + Dec(b.offset) + ": length " + Dec(b.length) +
-         ", hash " + Hex(b.hash) + ", N " + Entries(b.n, "?") + ", K " + Entries(b.k, "?") +
-         ", num1 " + Float(b.numbers.num1) + ", num2 " + Float(b.numbers.num2) + ", num3 " +
-         Float(b.numbers.num3) + ", num4 " + Float(b.numbers.num4);
+         ", hash " + Hex(b.hash) + ", N " + Entries(b.n, "?") + (b.m ? ", M " + Dec(*b.m) : "") +
+         ", K " + Entries(b.k, "?") + ", num1 " + Float(b.numbers.num1) + ", num2 " +
+         Float(b.numbers.num2) + ", num3 " + Float(b.numbers.num3) + ", num4 " +
+         Float(b.numbers.num4);
 }
 
 std::string Line(const RecordReport& r) {
@@ -35,17 +65,13 @@ std::string Line(const RecordReport& r) {
 template <typename Item>
 std::string Text(const FileReport& file, const std::vector<Item>& items, const std::string& noun) {
   std::string out;
-  const auto finding = [&](const Finding& f) {
-    out += file.name + ": " + Describe(f, noun) + "\n";
-  };
   for (const Item& item : items) {
     out += Line(item) + "\n";
-    for (const Finding& f : item.findings) finding(f);
+    for (const Finding& f : item.findings) out += file.name + ": " + Describe(f, noun) + "\n";
   }
-  for (const Finding& f : file.findings) finding(f);
-  if (file.unlisted > 0) {
+  for (const Finding& f : file.findings) out += file.name + ": " + Describe(f, noun) + "\n";
+  if (file.unlisted > 0)
     out += file.name + ": " + Count(file.unlisted, "more failed check") + " not listed\n";
-  }
   return out;
 }
 
@@ -64,10 +90,11 @@ std::string Json(const std::vector<Finding>& findings, const std::string& noun) 
 std::string Json(const BlockReport& b) {
   return "{\"index\":" + Dec(b.index) + ",\"offset\":" + Dec(b.offset) +
          ",\"length\":" + Dec(b.length) + ",\"hash\":\"" + Hex(b.hash) +
-         "\",\"n\":" + Entries(b.n, "null") + ",\"k\":" + Entries(b.k, "null") +
-         ",\"num1\":" + JsonFloat(b.numbers.num1) + ",\"num2\":" + JsonFloat(b.numbers.num2) +
-         ",\"num3\":" + JsonFloat(b.numbers.num3) + ",\"num4\":" + JsonFloat(b.numbers.num4) +
-         ",\"failures\":" + Json(b.findings, "block") + "}";
+         "\",\"n\":" + Entries(b.n, "null") + (b.m ? ",\"m\":" + Dec(*b.m) : "") +
+         ",\"k\":" + Entries(b.k, "null") + ",\"num1\":" + JsonFloat(b.numbers.num1) +
+         ",\"num2\":" + JsonFloat(b.numbers.num2) + ",\"num3\":" + JsonFloat(b.numbers.num3) +
+         ",\"num4\":" + JsonFloat(b.numbers.num4) + ",\"failures\":" + Json(b.findings, "block") +
+         "}";
 }
 
 std::string Json(const RecordReport& r) {
@@ -78,18 +105,69 @@ std::string Json(const RecordReport& r) {
 }
 
 template <typename Item>
-std::string Json(const FileReport& file, const std::vector<Item>& items, const std::string& noun) {
-  std::string s =
-      "{\"file\":" + JsonString(file.name) + ",\"size\":" + Dec(file.size) + ",\"" + noun + "s\":[";
+std::string Json(const std::vector<Item>& items) {
+  std::string s = "[";
   for (size_t i = 0; i < items.size(); ++i) s += (i == 0 ? "\n" : ",\n") + Json(items[i]);
-  return s + "\n],\"failures\":" + Json(file.findings, noun) +
+  return s + "\n]";
+}
+
+template <typename Item>
+std::string Json(const FileReport& file, const std::vector<Item>& items, const std::string& noun) {
+  return "{\"file\":" + JsonString(file.name) + ",\"size\":" + Dec(file.size) + ",\"" + noun +
+         "s\":" + Json(items) + ",\"failures\":" + Json(file.findings, noun) +
          ",\"unlisted\":" + Dec(file.unlisted) + "}";
 }
 
 }  // namespace
 
+std::string Hex(int64_t v, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits,
+                static_cast<unsigned>(static_cast<uint32_t>(v)));
+  return text;
+}
+
+std::string Float(float value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string FloatBits(int64_t bits) {
+  return Float(std::bit_cast<float>(static_cast<uint32_t>(bits)));
+}
+
+std::string Quote(std::string_view name) { return Escaped(name, "\\x%02X"); }
+
+std::string JsonString(std::string_view bytes) {
+  std::string valid;
+  while (!bytes.empty()) {
+    const size_t length = SequenceLength(bytes);
+    valid.append(length == 0 ? std::string_view("\xEF\xBF\xBD") : bytes.substr(0, length));
+    bytes.remove_prefix(length == 0 ? 1 : length);
+  }
+  return Escaped(valid, "\\u%04x");
+}
+
+std::string JsonHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : bytes) out += {kDigits[static_cast<uint8_t>(c) >> 4], kDigits[c & 15]};
+  return out + '"';
+}
+
+std::string JsonFloat(float value) {
+  if (std::isnan(value)) return "\"NaN\"";
+  if (std::isinf(value)) return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  return Float(value);
+}
+
 std::string Describe(const Finding& f, const std::string& noun) {
-  return Where(f, noun) + ": " + f.text;
+  if (f.index < 0) return "offset " + Dec(f.start) + ": " + f.text;
+  std::string where = noun + " " + Dec(f.index) + " (offset " + Dec(f.start) + ")";
+  if (f.at)
+    where += ", " + noun + " offset " + Dec(*f.at) + " (file offset " + Dec(f.Offset()) + ")";
+  return where + ": " + f.text;
 }
 
 std::string RenderText(const Report& r) {
@@ -110,6 +188,23 @@ std::string RenderJson(const Report& r) {
          ",\"job\":" + (r.job ? JsonString(*r.job) : "null") +
          ",\"failed_checks\":" + Dec(r.Failures()) +
          ",\"ok\":" + (r.Failures() == 0 ? "true" : "false") + "}\n";
+}
+
+std::string RenderPlanText(const Plan& p) {
+  std::string out;
+  for (const BlockReport& b : p.blocks) out += Line(b) + "\n";
+  if (p.failure) return out + p.failure->message + "\n";
+  return out + p.job.merged_name + ": " + Count(p.merged_size, "byte") + " in " +
+         Count(p.blocks.size(), "block") + "; " + p.job.cons_fix_name + ": " +
+         Count(p.cons_fix_size, "byte") + " in " + Count(p.records, "record") + "\n";
+}
+
+std::string RenderPlanJson(const Plan& p) {
+  const auto size = [&p](uint64_t n) { return p.failure ? std::string("null") : Dec(n); };
+  return "{\"blocks\":" + Json(p.blocks) + ",\"merged_size\":" + size(p.merged_size) +
+         ",\"cons_fix_size\":" + size(p.cons_fix_size) + ",\"records\":" + size(p.records) +
+         ",\"message\":" + (p.failure ? JsonString(p.failure->message) : "null") +
+         ",\"ok\":" + (p.failure ? "false" : "true") + "}\n";
 }
 
 }  // namespace blkmerge::inspect

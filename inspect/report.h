@@ -1,5 +1,7 @@
 // What blkinspect finds in the two outputs: one entry per block and per
-// cons_fix record, and every failed check with the place it failed at.
+// cons_fix record, and every failed check with the place it failed at; and
+// what blkmerge would write for a job; and how all of it is written out, in
+// text and in JSON.
 #ifndef BLKMERGE_INSPECT_REPORT_H_
 #define BLKMERGE_INSPECT_REPORT_H_
 
@@ -7,11 +9,48 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/job.h"
+#include "driver/preflight.h"
 
 namespace blkmerge::inspect {
+
+// Numbers and names as blkinspect writes them, in text and in JSON.
+
+inline std::string Dec(int32_t v) { return std::to_string(v); }
+inline std::string Dec(int64_t v) { return std::to_string(v); }
+inline std::string Dec(uint64_t v) { return std::to_string(v); }
+
+// "1 block", "2 blocks".
+inline std::string Count(uint64_t n, const std::string& noun) {
+  return Dec(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
+// The low 32 bits of `v` as "0x" and `digits` upper-case hexadecimal
+// digits, or more where they do not hold it; eight by default.
+std::string Hex(int64_t v, int digits);
+inline std::string Hex(int64_t v) { return Hex(v, 8); }
+
+// The shortest text that reads back as the same float.
+std::string Float(float value);
+// The float whose bits are the low 32 bits of `bits`.
+std::string FloatBits(int64_t bits);
+
+// A name between double quotes; the backslash, the quote, control bytes
+// and 0x7F are written as \\, \" and \xNN, other bytes as they are.
+std::string Quote(std::string_view name);
+
+// `bytes` as a JSON string. Well-formed UTF-8 passes through; a byte that
+// is not part of a well-formed sequence becomes U+FFFD; the quote, the
+// backslash, bytes below 0x20 and 0x7F are escaped. Always valid JSON.
+std::string JsonString(std::string_view bytes);
+// `bytes` as a JSON string of lower-case hexadecimal, two digits a byte.
+std::string JsonHex(std::string_view bytes);
+// A float as a JSON number, or as the string "NaN", "Infinity" or
+// "-Infinity", which JSON numbers cannot hold.
+std::string JsonFloat(float value);
 
 // Findings listed for one block or record, and for the blocks or records
 // of one file together; the rest are counted. A hostile file gets a short
@@ -36,8 +75,9 @@ struct BlockReport {
   uint64_t length = 0;
   uint32_t hash = 0;  // the hash the block holds (see WalkMerged)
   // Entries in the two tables; nothing when the second table cannot be
-  // placed inside the block.
+  // placed inside the block. M, the dropped section's, only a plan knows.
   std::optional<int64_t> n;
+  std::optional<int64_t> m;
   std::optional<int64_t> k;
   Numbers numbers;  // as the block's front part holds them
   std::vector<Finding> findings;
@@ -67,10 +107,27 @@ struct FileReport {
     return item.size() < kMaxItemFindings && listed < kMaxListedFindings;
   }
   // Counts `f`, and lists it in `item` when Lists(item).
-  void Add(std::vector<Finding>& item, Finding f);
-  // Counts and lists a finding that belongs to no block or record.
-  void AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
-                 std::optional<uint64_t> at = {});
+  void Add(std::vector<Finding>& item, Finding f) {
+    ++failures;
+    const bool lists = Lists(item);
+    ++(lists ? listed : unlisted);
+    if (lists) item.push_back(std::move(f));
+  }
+  // Adds (see Add) a finding of `item`, a block or a record, at offset
+  // `at` in it, and returns false.
+  template <typename Item>
+  bool Fail(Item& item, std::string_view check, std::optional<uint64_t> at, std::string text) {
+    Add(item.findings, {static_cast<int64_t>(item.index), item.offset, check, std::move(text), at});
+    return false;
+  }
+  // Counts and lists a finding that belongs to no block or record, and
+  // returns false, for a walk that stops at it.
+  bool AddToFile(int64_t index, uint64_t start, std::string_view check, std::string text,
+                 std::optional<uint64_t> at = {}) {
+    ++failures;
+    findings.push_back({index, start, check, std::move(text), at});
+    return false;
+  }
 };
 
 struct MergedReport : FileReport {
@@ -86,8 +143,22 @@ struct Report {
   std::optional<ConsFixReport> cons_fix;
   std::optional<std::string> job;  // the job file both were checked against
 
-  uint64_t Failures() const;
-  bool Unreadable() const;
+  uint64_t Failures() const { return merged.failures + (cons_fix ? cons_fix->failures : 0); }
+  bool Unreadable() const { return merged.unreadable || (cons_fix && cons_fix->unreadable); }
+};
+
+// What blkmerge would write for a job (see MakePlan).
+struct Plan {
+  Job job;
+  // The blocks the run would write, in order, up to the first failure;
+  // each with N, M and K.
+  std::vector<BlockReport> blocks;
+  // The first failure the run would meet, with the line blkmerge would
+  // end with; nothing when it would succeed, and then what it would write.
+  std::optional<Failure> failure;
+  uint64_t merged_size = 0;
+  uint64_t cons_fix_size = 0;
+  uint64_t records = 0;  // in the cons_fix file
 };
 
 // The finding as a line without the file name, its place first:
@@ -102,6 +173,12 @@ std::string RenderText(const Report& report);
 
 // The report as one JSON document (see the manual page).
 std::string RenderJson(const Report& report);
+
+// The planned blocks as lines, then the sizes of both files and the
+// number of cons_fix records, or the failure's message as the last line.
+std::string RenderPlanText(const Plan& plan);
+// The same as one JSON document (see the manual page).
+std::string RenderPlanJson(const Plan& plan);
 
 }  // namespace blkmerge::inspect
 

@@ -146,6 +146,96 @@ TEST(Inspect, EachFlippedWordIsNamedByBlockAndOffset) {
   }
 }
 
+TEST(Inspect, TheExampleJobAsTheReadmeShowsIt) {
+  TempDir dir;
+  for (const char* name : {"example.job", "one.src", "two.src", "three.src"}) {
+    dir.Write(name, fixture::ReadFile(std::string(BLKMERGE_SOURCE_DIR) + "/examples/" + name));
+  }
+  ASSERT_EQ(Blkmerge(dir, "example.job").status, 0);
+  const Result r = Blkinspect(dir, "--job example.job merged.out cons_fix.out");
+  EXPECT_EQ(r.status, 0);
+  const std::string blocks =
+      "block 0 at 8: length 196, hash 0xEA27E8AC, N 1, K 2, num1 0.5, num2 10, num3 20, num4 30\n"
+      "block 1 at 204: length 260, hash 0xE5EF575C, N 3, K 4, num1 0.5, num2 10, num3 20, num4 "
+      "30\n"
+      "block 2 at 464: length 164, hash 0x0AB9EEDE, N 0, K 1, num1 0.5, num2 10, num3 20, num4 "
+      "30\n"
+      "block 3 at 628: length 196, hash 0xEA27E8AC, N 1, K 2, num1 0.5, num2 10, num3 20, num4 "
+      "30\n";
+  const std::string records =
+      "record 0 at 0: \"first\" \"second\"\n"
+      "record 1 at 176: \"first\" \"third\"\n"
+      "record 2 at 352: \"first\" \"FIRST\"\n";
+  EXPECT_EQ(r.output, blocks + records + "4 blocks, 3 records: all checks hold\n");
+  Bytes broken = dir.Read("merged.out");
+  broken.at(204 + 80) = 113;
+  dir.Write("broken.out", broken);
+  const Result b = Blkinspect(dir, "--job example.job broken.out cons_fix.out");
+  EXPECT_EQ(b.status, 1);
+  const std::string block1 =
+      "broken.out: block 1 (offset 204), block offset 80 (file offset 284): ";
+  EXPECT_EQ(b.output,
+            blocks.substr(0, blocks.find("block 2")) + block1 +
+                "tail offset is 113, expected 176: counted from block offset 48 it must land on "
+                "the first tail word at block offset 224\n" +
+                block1 +
+                "1 byte differs from the block input \"two.src\" gives now, the first in the "
+                "front part\n" +
+                blocks.substr(blocks.find("block 2")) + records +
+                "4 blocks, 3 records: 2 checks failed\n");
+}
+
+// Block 1 of the merged file below: N = 3, K = 4 at file offset 204; its
+// second table starts at block offset 160, its tail at 224.
+TEST(Inspect, EachPartOfABlockIsComparedWithItsInput) {
+  TempDir dir;
+  const std::string job = MergeShapes(dir, {{.n = 1, .m = 1, .k = 2, .seed = 2},
+                                            {.n = 3, .m = 0, .k = 4, .seed = 3},
+                                            {.n = 0, .m = 2, .k = 1, .seed = 4}});
+  const Bytes merged = dir.Read("out.bin");
+  const std::vector<std::pair<uint64_t, std::string>> copied = {
+      {20, "the front part"},
+      {130, "first-table entry 1"},
+      {200, "second-table entry 2"},
+      {240, "the tail"},
+  };
+  for (const auto& [at, part] : copied) {
+    Bytes changed = merged;
+    changed.at(204 + at) ^= 0x20;
+    dir.Write("changed.bin", changed);
+    const Result r = Blkinspect(dir, "--job " + job + " changed.bin fix.bin");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("\nchanged.bin: block 1 (offset 204), block offset " +
+                            std::to_string(at) + " (file offset " + std::to_string(204 + at) +
+                            "): 1 byte differs from the block input \"in1.src\" gives now, "
+                            "the first in " +
+                            part + "\n"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(LastLine(r.output), "3 blocks, 2 records: 1 check failed");
+  }
+  // The inputs as they are now, named as blkmerge names them: relative to
+  // the directory the tool runs in.
+  Bytes input = dir.Read("in2.src");
+  input.at(120 + 16 + 16 * 2 + 5) ^= 0x01;  // the second table's first entry
+  dir.Write("in2.src", input);
+  ASSERT_EQ(RunIn(dir, "rm in0.src && mkdir sub && mv in1.src sub/").status, 0);
+  const Result r = Blkinspect(dir, "--job " + job + " out.bin fix.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("out.bin: block 0 (offset 8): could not open input \"in0.src\": No such "
+                          "file or directory\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("out.bin: block 1 (offset 204): could not open input \"in1.src\": No "
+                          "such file or directory\n"),
+            std::string::npos);
+  EXPECT_NE(r.output.find("out.bin: block 2 (offset 464), block offset 117 (file offset 581): 1 "
+                          "byte differs from the block input \"in2.src\" gives now, the first "
+                          "in second-table entry 0\n"),
+            std::string::npos);
+  EXPECT_EQ(LastLine(r.output), "3 blocks, 2 records: 3 checks failed");
+}
+
 TEST(Inspect, JsonParsesAndKeepsOddNames) {
   TempDir dir;
   if (!HavePython(dir)) GTEST_SKIP() << "python3 is needed to parse the JSON";
@@ -186,7 +276,9 @@ TEST(Inspect, EmptyAliasesPassAgainstTheirJob) {
   EXPECT_NE(r.output.find("3 blocks, 2 records: all checks hold"), std::string::npos) << r.output;
 }
 
-const std::string kUsage = "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n";
+const std::string kUsage =
+    "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
+    "       blkinspect --plan JOB [--json]\n";
 
 TEST(Inspect, UsageErrorsExitTwo) {
   TempDir dir;
@@ -197,6 +289,10 @@ TEST(Inspect, UsageErrorsExitTwo) {
       {"--jason m", "blkinspect: unknown option --jason\n"},
       {"-j m", "blkinspect: unknown option -j\n"},
       {"--job j --job=j m", "blkinspect: --job given twice\n"},
+      {"--plan", "blkinspect: --plan needs a job file\n"},
+      {"--plan=j --plan j", "blkinspect: --plan given twice\n"},
+      {"--plan j m", ""},
+      {"--plan j --job j", ""},
   };
   for (const auto& [args, error] : cases) {
     const Result r = Blkinspect(dir, args);
@@ -211,8 +307,8 @@ TEST(Inspect, HelpAndVersionGoToStandardOutput) {
   Result r = RunIn(dir, tool + " --help 2>/dev/null");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output.substr(0, kUsage.size()), kUsage);
-  for (const char* option :
-       {"--job JOB, --job=JOB", "--json", "--help", "--version", "Exit status"})
+  for (const char* option : {"--job JOB, --job=JOB", "--plan JOB, --plan=JOB", "--json", "--help",
+                             "--version", "Exit status"})
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   r = RunIn(dir, tool + " m --version 2>/dev/null");
   EXPECT_EQ(r.status, 0);
@@ -260,11 +356,20 @@ TEST(Inspect, JobGivenEitherWay) {
   EXPECT_EQ(spaced.status, 0);
   EXPECT_EQ(joined.status, 0);
   EXPECT_EQ(joined.output, spaced.output);
-  // The job names other aliases: the same file now fails against it.
+  // The job names another alias: the same file now fails against it, by
+  // its hash and by the block its input gives under that alias.
   dir.Write("other.job", std::string("out.bin fix.bin 0.5 -10 2e3 .25 in0.src b0"));
   const Result other = Blkinspect(dir, "--job=other.job out.bin");
   EXPECT_EQ(other.status, 1);
-  EXPECT_EQ(LastLine(other.output), "1 block: 1 check failed");
+  EXPECT_NE(other.output.find("out.bin: block 0 (offset 8), block offset 0 (file offset 8): block "
+                              "hash is " +
+                              HexWord(NameHash("a0")) + ", expected " + HexWord(NameHash("b0"))),
+            std::string::npos)
+      << other.output;
+  EXPECT_NE(other.output.find(" from the block input \"in0.src\" gives now, the first in the front "
+                              "part\n"),
+            std::string::npos);
+  EXPECT_EQ(LastLine(other.output), "1 block: 2 checks failed");
 }
 
 TEST(Inspect, SparseFilesGiveShortReports) {
@@ -294,7 +399,8 @@ TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
       r.output,
       "./bin/blkinspect\n./bin/blkmerge\n./share/doc/blkmerge/README.md\n"
       "./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n./share/man/man5/blkmerge.5\n"
-      "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n2\n");
+      "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
+      "       blkinspect --plan JOB [--json]\n2\n");
 }
 
 }  // namespace

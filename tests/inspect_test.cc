@@ -7,10 +7,8 @@
 #include <vector>
 
 #include "consfix/cons_fix.h"
-#include "inspect/cons_fix_walk.h"
-#include "inspect/format.h"
-#include "inspect/merged_walk.h"
 #include "inspect/report.h"
+#include "inspect/walk.h"
 #include "merge/name_hash.h"
 #include "tests/fixture.h"
 
@@ -36,6 +34,7 @@ struct Merged {
   Bytes bytes;
   std::vector<uint64_t> offsets;
   std::vector<Shape> shapes;
+  std::vector<Bytes> inputs;
   Job job;
 };
 
@@ -52,6 +51,7 @@ Merged MakeMerged(const std::vector<Shape>& shapes) {
   }
   m.bytes = fixture::ExpectedMerged(inputs, aliases, kNumbers);
   m.shapes = shapes;
+  m.inputs = inputs;
   m.job = MakeJob(aliases);
   return m;
 }
@@ -354,6 +354,115 @@ TEST(MergedWalk, AnEndOffTheGridIsReportedAsThat) {
             "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 "
             "(116) and the word at 44 (144) put the block's end off the grid of whole 16-byte "
             "entries after block offset 112; the walk stops here\n");
+}
+
+// Verification: every block against the block its input gives now.
+
+// Walks `m` with block i compared with what `inputs[i]` gives, as
+// AgainstInputs does with the files; `merged` is read for both.
+MergedReport VerifyWith(Source& merged, const Merged& m, const std::vector<Bytes>& inputs) {
+  return WalkMerged(merged, &m.job, [&](BlockReport& block, MergedReport& r) {
+    MemorySource input(inputs.at(block.index));
+    return VerifyBlock(merged, input, m.job.pairs.at(block.index), m.job.numbers, block, r);
+  });
+}
+MergedReport Verify(const Merged& m, const std::vector<Bytes>& inputs) {
+  MemorySource merged(m.bytes);
+  return VerifyWith(merged, m, inputs);
+}
+
+TEST(Verify, BlocksOfManyShapesAreWhatTheirInputsGive) {
+  const Merged m = MakeMerged(kShapes);
+  EXPECT_EQ(Describe(Verify(m, m.inputs)), "");
+  // Bytes the rewrite never reads may change: the first 8, the dropped
+  // section, what follows the tail.
+  std::vector<Bytes> inputs = m.inputs;
+  for (size_t i = 0; i < kShapes.size(); ++i) {
+    Flip(inputs[i], 3, 0);
+    Flip(inputs[i], 120 + 16 * static_cast<uint64_t>(kShapes[i].n) + 5, 1);
+    inputs[i].push_back(0xAB);
+  }
+  EXPECT_EQ(Describe(Verify(m, inputs)), "");
+}
+
+// Block 1 of the file below: N = 3, K = 4 at file offset 204; its second
+// table starts at block offset 160, its tail at 224, its trailer at 244.
+TEST(Verify, AByteChangedInEachPartIsNamedByItsBlockOffset) {
+  const Merged good = MakeMerged({kShapes[0], kShapes[2], kShapes[3]});
+  const std::vector<std::pair<uint64_t, std::string>> copied = {
+      {4, "the front part"},
+      {50, "the front part"},
+      {105, "the front part"},
+      {112, "first-table entry 0"},
+      {159, "first-table entry 2"},
+      {160, "second-table entry 0"},
+      {219, "second-table entry 3"},
+      {232, "the tail"},
+      {243, "the tail"},
+  };
+  for (const auto& [at, part] : copied) {
+    Merged m = good;
+    Flip(m.bytes, 204 + at, 6);
+    EXPECT_EQ(Describe(Verify(m, m.inputs)),
+              "block 1 (offset 204), block offset " + std::to_string(at) + " (file offset " +
+                  std::to_string(204 + at) +
+                  "): 1 byte differs from the block input \"in.alias1\" gives now, the first in " +
+                  part + "\n");
+  }
+  // A tied word is a finding of the walk as well.
+  Merged m = good;
+  m.bytes[204 + 244 + 5] ^= 0x40;
+  m.bytes[204 + 244 + 6] ^= 0x40;
+  const std::string text = Describe(Verify(m, m.inputs));
+  EXPECT_NE(text.find("block offset 249 (file offset 453): 2 bytes differ from the block input "
+                      "\"in.alias1\" gives now, the first in the trailer\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("block offset 248 (file offset 452): trailer marker is"), std::string::npos)
+      << text;
+}
+
+TEST(Verify, AChangedInputIsFoundAndADamagedOneSaidSo) {
+  const Merged m = MakeMerged({kShapes[0], kShapes[2]});
+  std::vector<Bytes> inputs = m.inputs;
+  Flip(inputs[0], 120 + 3, 0);  // the first table, at block offset 112 in the block
+  Flip(inputs[0], 120 + 5, 0);
+  inputs[1].resize(100);
+  EXPECT_EQ(Describe(Verify(m, inputs)),
+            "block 0 (offset 8), block offset 115 (file offset 123): 2 bytes differ from the "
+            "block input \"in.alias0\" gives now, the first in first-table entry 0\n"
+            "block 1 (offset 204): input \"in.alias1\" is truncated or damaged: the front part "
+            "at offset 0 ends past the end of the file (100 bytes)\n");
+  // An input that has grown a first-table entry gives a longer block.
+  inputs = m.inputs;
+  inputs[1] = fixture::MakeInput({.n = 4, .m = 0, .k = 4, .seed = 3});
+  const MergedReport r = Verify(m, inputs);
+  const std::vector<Finding> all = AllFindings(r);
+  ASSERT_EQ(all.size(), 1u) << Describe(all);
+  EXPECT_EQ(all[0].check, "input_differs");
+  EXPECT_NE(all[0].text.find("from the block input \"in.alias1\" gives now (276 bytes long, not "
+                             "260), the first in "),
+            std::string::npos)
+      << all[0].text;
+}
+
+// How a block's bytes are compared with its input's, not just whether.
+TEST(Verify, CountsEveryDifferingByteInBoundedReads) {
+  const Merged good = MakeMerged({{.n = 20000, .m = 1, .k = 30000, .seed = 3}});
+  CountingSource source(good.bytes);
+  EXPECT_EQ(Describe(VerifyWith(source, good, good.inputs)), "");
+  EXPECT_LE(source.largest, kReadChunk);
+  // Bytes far apart, and a whole second-table entry but its hash word.
+  Merged m = good;
+  for (const uint64_t at : {uint64_t{5000}, uint64_t{300000}, uint64_t{700000}}) {
+    m.bytes[8 + at] ^= 0xFF;
+  }
+  for (uint64_t at = 0; at < 12; ++at) m.bytes[8 + 112 + 16 * 20000 + 16 * 29999 + at] ^= 0x01;
+  const std::vector<Finding> all = AllFindings(Verify(m, m.inputs));
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(Describe(all),
+            "block 0 (offset 8), block offset 5000 (file offset 5008): 15 bytes differ from the "
+            "block input \"in.alias0\" gives now, the first in first-table entry 305\n");
 }
 
 // Bounds: what one run writes, and how much of a hostile file is listed.

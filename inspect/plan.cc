@@ -1,0 +1,68 @@
+#include "consfix/cons_fix.h"
+#include "driver/messages.h"
+#include "inspect/walk.h"
+#include "merge/block.h"
+#include "merge/name_hash.h"
+#include "platform/file.h"
+
+namespace blkmerge::inspect {
+namespace {
+
+// False when, as the file system stands, opening `name` to write must
+// fail: it is a directory, or the directory it would be made in is not
+// there.
+bool Creatable(const std::string& name) {
+  const auto path = platform::PathOf(name);
+  if (!path) return false;
+  if (const auto info = platform::InfoOf(*path))
+    return info->kind != platform::FileKind::kDirectory;
+  const auto dir = platform::InfoOf(path->has_parent_path() ? path->parent_path() : ".");
+  return dir && dir->kind == platform::FileKind::kDirectory;
+}
+
+// Fills in `plan` as far as the run would get, and returns the failure
+// that would end it, if any.
+std::optional<Failure> Follow(const std::string& job_file, Plan& plan) {
+  const Job& job = plan.job;
+  if (auto failure = CheckJob(job_file, plan.job)) return failure;
+  for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
+    if (!Creatable(*output)) return Failure{message::CouldNotOpenOutput(*output), ""};
+  }
+  uint64_t offset = kMergedHeader.size();
+  for (const Pair& pair : job.pairs) {
+    const platform::File file = platform::File::OpenInput(pair.input);
+    if (!file.is_open()) {
+      return Failure{message::CouldNotOpenInput(pair.input),
+                     message::FileDetail(pair.input, file.error(), file.info().kind)};
+    }
+    FileSource input(file);
+    InputHead head;
+    if (const auto problem = ReadInputHead(input, head)) {
+      return Failure{problem->kind == InputProblem::Kind::kReadFailed
+                         ? message::CouldNotReadInput(pair.input)
+                         : message::InputDamaged(pair.input),
+                     message::InputDetail(pair.input, *problem)};
+    }
+    const BlockLayout& l = head.layout;
+    const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
+    // Index, offset, length, hash, N, M, K, the job's numbers, no findings.
+    plan.blocks.push_back(BlockReport{plan.blocks.size(), offset, l.BlockSize(),
+                                      NameHash(pair.alias), l.n, l.m, k, job.numbers,
+                                      std::vector<Finding>()});
+    offset += l.BlockSize();
+  }
+  plan.merged_size = offset;
+  plan.cons_fix_size = ConsFixRecords(job.pairs).size();
+  plan.records = plan.cons_fix_size / cons_fix::kRecordSize;
+  return std::nullopt;
+}
+
+}  // namespace
+
+Plan MakePlan(const std::string& job_file) {
+  Plan plan;
+  plan.failure = Follow(job_file, plan);
+  return plan;
+}
+
+}  // namespace blkmerge::inspect
