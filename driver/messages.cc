@@ -161,7 +161,7 @@ std::string InputDetail(std::string_view name, const InputProblem& problem) {
   return {};
 }
 
-std::string Quote(std::string_view text) {
+std::string Quote(std::string_view text, const char* escape) {
   std::string out = "\"";
   for (const char c : text) {
     const auto b = static_cast<unsigned char>(c);
@@ -169,9 +169,9 @@ std::string Quote(std::string_view text) {
       out += '\\';
       out += c;
     } else if (b < 0x20 || b == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", b);
-      out += escape;
+      char code[8];
+      std::snprintf(code, sizeof code, escape, b);
+      out += code;
     } else {
       out += c;
     }

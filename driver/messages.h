@@ -75,9 +75,10 @@ std::string NoMemoryFor(std::string_view what, uint64_t bytes = 0);
 // "(the same path P)".
 std::string SameFileDetail(std::string_view a, std::string_view b, const SameFileReason& reason);
 
-// A text between double quotes; backslash, the quote, control bytes and
-// 0x7F are written as \\, \", \xNN, other bytes as they are.
-std::string Quote(std::string_view text);
+// A text between double quotes: the quote and the backslash get a
+// backslash before them, control bytes and 0x7F are written as the printf
+// format `escape` writes them (\xNN by default), other bytes as they are.
+std::string Quote(std::string_view text, const char* escape = "\\x%02X");
 
 // The details of job problems, built by the reader where it finds them.
 namespace job {

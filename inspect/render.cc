@@ -26,25 +26,6 @@ size_t SequenceLength(std::string_view s) {
   return code < kLeast[length] || code > 0x10FFFF || surrogate ? 0 : length;
 }
 
-// `name` between quotes: the quote and the backslash after a backslash,
-// control bytes and 0x7F as the printf format `escape` writes them.
-std::string Escaped(std::string_view name, const char* escape) {
-  std::string out = "\"";
-  for (const char c : name) {
-    const auto b = static_cast<uint8_t>(c);
-    if (c == '"' || c == '\\') {
-      out += {'\\', c};
-    } else if (b < 0x20 || b == 0x7F) {
-      char text[8];
-      std::snprintf(text, sizeof text, escape, b);
-      out += text;
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
 std::string Entries(const std::optional<int64_t>& n, const char* unknown) {
   return n ? Dec(*n) : unknown;
 }
@@ -137,8 +118,6 @@ std::string FloatBits(int64_t bits) {
   return Float(std::bit_cast<float>(static_cast<uint32_t>(bits)));
 }
 
-std::string Quote(std::string_view name) { return Escaped(name, "\\x%02X"); }
-
 std::string JsonString(std::string_view bytes) {
   std::string valid;
   while (!bytes.empty()) {
@@ -146,7 +125,7 @@ std::string JsonString(std::string_view bytes) {
     valid.append(length == 0 ? std::string_view("\xEF\xBF\xBD") : bytes.substr(0, length));
     bytes.remove_prefix(length == 0 ? 1 : length);
   }
-  return Escaped(valid, "\\u%04x");
+  return Quote(valid, "\\u%04x");
 }
 
 std::string JsonHex(std::string_view bytes) {

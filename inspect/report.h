@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/job.h"
+#include "driver/messages.h"
 #include "driver/preflight.h"
 
 namespace blkmerge::inspect {
@@ -38,9 +39,7 @@ std::string Float(float value);
 // The float whose bits are the low 32 bits of `bits`.
 std::string FloatBits(int64_t bits);
 
-// A name between double quotes; the backslash, the quote, control bytes
-// and 0x7F are written as \\, \" and \xNN, other bytes as they are.
-std::string Quote(std::string_view name);
+using message::Quote;
 
 // `bytes` as a JSON string. Well-formed UTF-8 passes through; a byte that
 // is not part of a well-formed sequence becomes U+FFFD; the quote, the
