@@ -217,6 +217,10 @@ int RunJob(Console& console, int argc, const char* const* argv) {
         message::CouldNotOpenOutput(job.cons_fix_name),
         message::FileDetail(job.cons_fix_name, out.cons_fix.error(), out.cons_fix.info().kind));
   }
+  // From here an interrupt leaves both outputs empty, so that one emptied
+  // is never left beside the other's old bytes.
+  out.guard.Keep(Outputs::kConsFix, out.cons_fix, 0);
+  out.Complete(0);
   for (auto [file, name] :
        {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
     if (!Empty(*file)) {
@@ -224,8 +228,6 @@ int RunJob(Console& console, int argc, const char* const* argv) {
                           message::FileDetail(*name, file->error()));
     }
   }
-  out.guard.Keep(Outputs::kConsFix, out.cons_fix, 0);
-  out.Complete(0);
 
   try {
     return WriteOutputs(console, job, buffers, out);

@@ -278,6 +278,37 @@ TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
   }
 }
 
+// An interrupt while the old outputs are emptied, made by the system-call
+// tracer: it sends SIGTERM on entering the first (the merged file's) or the
+// second (the cons_fix file's) truncation. Neither old output may be left
+// beside the other one emptied.
+TEST(Interrupt, WhileTheOutputsAreEmptiedLeavesBothEmpty) {
+  const std::string tracer = "/usr/bin/strace";
+  if (access(tracer.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << tracer;
+  RunDir dir;
+  for (const int truncation : {1, 2}) {
+    SCOPED_TRACE(truncation);
+    dir.Write("out.bin", kOld);
+    dir.Write("fix.bin", kOld);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    Child run(dir.path(),
+              {tracer, "-f", "-qq", "-o", "/dev/null", "-e", "trace=ftruncate", "-e",
+               "inject=ftruncate:signal=SIGTERM:when=" + std::to_string(truncation),
+               BLKMERGE_BINARY, "job.txt"},
+              out[1]);
+    close(out[1]);
+    const int status = run.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    char printed[64];
+    EXPECT_EQ(read(out[0], printed, sizeof printed), 0)
+        << "no input is processed before both outputs are empty";
+    close(out[0]);
+    EXPECT_EQ(SizeOf(dir / "out.bin"), 0u);
+    EXPECT_EQ(SizeOf(dir / "fix.bin"), 0u);
+  }
+}
+
 // ------------------------------------------------------ standard output
 
 TEST(StandardOutput, IsRefusedAsAnOutputWhateverKindOfFileItIs) {
