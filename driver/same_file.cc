@@ -33,6 +33,16 @@ std::optional<platform::FileInfo> InfoOfName(const std::string& name) {
   return path ? platform::InfoOf(*path) : std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::filesystem::path> WherePut(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  const auto path = platform::PathOf(name);
+  return path ? std::optional(NormalPath(*path)) : std::nullopt;
+}
+
+namespace {
+
 // One name as the check sees it: looked up once, normalised only when a
 // comparison needs it. A run compares each output with every input, and
 // each lookup costs system calls.

@@ -2,6 +2,7 @@
 #ifndef BLKMERGE_DRIVER_SAME_FILE_H_
 #define BLKMERGE_DRIVER_SAME_FILE_H_
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,11 @@ namespace blkmerge {
 // as the file system compares names (see platform::SamePathName). A name
 // that cannot name a file at all is the same as none.
 bool SameFile(const std::string& a, const std::string& b);
+
+// Where opening `name` to write would put the file: its normalised
+// absolute path, links followed, a link to a file not yet there included.
+// Nothing for a name that cannot name a file at all, the empty one too.
+std::optional<std::filesystem::path> WherePut(const std::string& name);
 
 // How two names reach one file: the same file identity, where both lead
 // to a file, or else the same normalised absolute path (UTF-8).

@@ -1,5 +1,6 @@
 #include "consfix/cons_fix.h"
 #include "driver/messages.h"
+#include "driver/same_file.h"
 #include "inspect/walk.h"
 #include "merge/block.h"
 #include "merge/name_hash.h"
@@ -9,14 +10,14 @@ namespace blkmerge::inspect {
 namespace {
 
 // False when, as the file system stands, opening `name` to write must
-// fail: it is a directory, or the directory it would be made in is not
-// there.
+// fail: it is empty, or it leads (links followed) to a directory or into a
+// directory that is not there.
 bool Creatable(const std::string& name) {
-  const auto path = platform::PathOf(name);
+  const auto path = WherePut(name);
   if (!path) return false;
   if (const auto info = platform::InfoOf(*path))
     return info->kind != platform::FileKind::kDirectory;
-  const auto dir = platform::InfoOf(path->has_parent_path() ? path->parent_path() : ".");
+  const auto dir = platform::InfoOf(path->parent_path());
   return dir && dir->kind == platform::FileKind::kDirectory;
 }
 

@@ -113,6 +113,10 @@ TEST(Plan, SaysWhatBlkmergeSaysOnEveryFailureItCanKnow) {
       {"true", "nodir/out.bin fix.bin 1 2 3 4 a.src first", "job.txt"},
       {"mkdir sub", "sub fix.bin 1 2 3 4 a.src first", "job.txt"},
       {"true", "out.bin nodir/fix.bin 1 2 3 4 a.src first", "job.txt"},
+      {"ln -s nodir/out.bin dangling.bin", "dangling.bin fix.bin 1 2 3 4 a.src first", "job.txt"},
+      {"ln -s nodir/fix.bin dangling.bin", "out.bin dangling.bin 1 2 3 4 a.src first", "job.txt"},
+      // A zero byte ends a name, so this one is empty.
+      {"true", std::string(1, '\0') + " fix.bin 1 2 3 4 a.src first", "job.txt"},
       // Inputs that cannot be opened, after the ones that can.
       {"true", ok + " missing.src third", "job.txt"},
       {"mkdir dir.src", ok + " dir.src third", "job.txt"},
