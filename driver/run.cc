@@ -123,6 +123,18 @@ struct Outputs {
 // disk (a large job took 1.5 times as long).
 bool Empty(platform::File& file) { return file.info().size == 0 || file.Truncate(0); }
 
+// Opens again an output that was closed, to cut it back: the regular file
+// that `name` still leads to, when it is the one `closed` was. Otherwise a
+// closed File, which cuts nothing: a file that has gone is not made again,
+// and one put in its place is not the run's to empty.
+platform::File Reopen(const std::string& name, const platform::File& closed) {
+  if (closed.info().kind != platform::FileKind::kRegular) return {};
+  const auto path = platform::PathOf(name);
+  const auto now = path ? platform::InfoOf(*path) : std::nullopt;
+  if (!now || now->id != closed.info().id) return {};
+  return platform::File::OpenOutput(name);
+}
+
 // The steps from the merged file's header to the closed outputs.
 int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& out) {
   // The failure's detail is taken before the cut, which may fail too.
@@ -169,7 +181,14 @@ int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& ou
   if (!out.cons_fix.Write(buffers.records)) return write_failed(job.cons_fix_name, out.cons_fix);
   out.guard.Clear();
   if (!out.merged.Close()) return write_failed(job.merged_name, out.merged);
-  if (!out.cons_fix.Close()) return write_failed(job.cons_fix_name, out.cons_fix);
+  if (!out.cons_fix.Close()) {
+    // The close took the handle with it, failed or not: the file is opened
+    // again by name to be cut back.
+    const platform::FileError error = out.cons_fix.error();
+    out.cons_fix = Reopen(job.cons_fix_name, out.cons_fix);
+    return fail(message::CouldNotWriteOutput(job.cons_fix_name),
+                message::FileDetail(job.cons_fix_name, error));
+  }
   console.Say(message::Produced(job.cons_fix_name));
   return console.Exit(kExitSuccess);
 }

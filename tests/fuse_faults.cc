@@ -1,7 +1,11 @@
-// A read-only file system whose disk fails: it serves the regular files of
-// a directory, and a read of a file whose name starts with "bad" that
-// reaches the bad stretch (FAIL_OFFSET and the 4096 bytes after it) gets
-// the bytes before it and then EIO, as a bad sector does.
+// A file system whose disk fails, in memory: it serves the regular files
+// of a directory, and takes new files, writes and truncations in its one
+// directory. A read of a file whose name starts with "bad" that reaches
+// the bad stretch (FAIL_OFFSET and the 4096 bytes after it) gets the bytes
+// before it and then EIO, as a bad sector does. A file whose name starts
+// with "badclose" reads whole, but every close of it fails with EIO (the
+// answer to the kernel's FLUSH), as a write that failed late is reported
+// by a network file system or one over quota.
 //
 //   fuse_faults MOUNTPOINT SOURCE_DIR FAIL_OFFSET
 //
@@ -32,6 +36,9 @@ constexpr int kCannotMount = 77;
 struct Node {
   std::string name;
   blkmerge::fixture::Bytes bytes;
+
+  bool FailsReads() const { return name.starts_with("bad") && !FailsCloses(); }
+  bool FailsCloses() const { return name.starts_with("badclose"); }
 };
 
 // Node id 1 is the root; file i has id i + 2.
@@ -39,8 +46,14 @@ std::vector<Node> nodes;
 uint64_t fail_offset = 0;
 constexpr uint64_t kBadStretch = 4096;
 
-const Node* NodeOf(uint64_t id) {
-  return id >= 2 && id - 2 < nodes.size() ? &nodes[id - 2] : nullptr;
+Node* NodeOf(uint64_t id) { return id >= 2 && id - 2 < nodes.size() ? &nodes[id - 2] : nullptr; }
+
+// The id of the file named `name`, or 0.
+uint64_t IdOf(const std::string& name) {
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (nodes[i].name == name) return i + 2;
+  }
+  return 0;
 }
 
 fuse_attr AttrOf(uint64_t id) {
@@ -49,11 +62,11 @@ fuse_attr AttrOf(uint64_t id) {
   attr.nlink = 1;
   attr.blksize = 4096;
   if (const Node* node = NodeOf(id)) {
-    attr.mode = S_IFREG | 0444;
+    attr.mode = S_IFREG | 0644;
     attr.size = node->bytes.size();
     attr.blocks = (attr.size + 511) / 512;
   } else {
-    attr.mode = S_IFDIR | 0555;
+    attr.mode = S_IFDIR | 0755;
     attr.nlink = 2;
   }
   return attr;
@@ -77,10 +90,26 @@ void ReplyWith(int fd, uint64_t unique, const T& body) {
   Reply(fd, unique, 0, &body, sizeof body);
 }
 
+fuse_entry_out EntryOf(uint64_t id) {
+  fuse_entry_out out{};
+  out.nodeid = id;
+  out.attr = AttrOf(id);
+  return out;
+}
+
+// An open file read and written straight through, at the sizes asked for:
+// no page cache to read ahead over the failing part, nor to hold writes
+// back from the file system.
+fuse_open_out DirectOpen() {
+  fuse_open_out out{};
+  out.open_flags = FOPEN_DIRECT_IO;
+  return out;
+}
+
 void Read(int fd, const fuse_in_header& in, const fuse_read_in& read) {
   const Node* node = NodeOf(in.nodeid);
   if (node == nullptr) return Reply(fd, in.unique, EISDIR);
-  const bool bad = node->name.starts_with("bad");
+  const bool bad = node->FailsReads();
   if (bad && read.offset >= fail_offset && read.offset < fail_offset + kBadStretch) {
     return Reply(fd, in.unique, EIO);
   }
@@ -88,6 +117,29 @@ void Read(int fd, const fuse_in_header& in, const fuse_read_in& read) {
   if (bad && read.offset < fail_offset) end = std::min(end, fail_offset);
   const uint64_t start = std::min<uint64_t>(read.offset, end);
   Reply(fd, in.unique, 0, node->bytes.data() + start, end - start);
+}
+
+void Write(int fd, const fuse_in_header& in, const fuse_write_in& write, const char* data) {
+  Node* node = NodeOf(in.nodeid);
+  if (node == nullptr) return Reply(fd, in.unique, EISDIR);
+  const uint64_t end = write.offset + write.size;
+  if (node->bytes.size() < end) node->bytes.resize(end);
+  std::memcpy(node->bytes.data() + write.offset, data, write.size);
+  fuse_write_out out{};
+  out.size = write.size;
+  ReplyWith(fd, in.unique, out);
+}
+
+// Only a file's size can be set (ftruncate); the rest is taken and ignored.
+void SetAttr(int fd, const fuse_in_header& in, const fuse_setattr_in& set) {
+  Node* node = NodeOf(in.nodeid);
+  if ((set.valid & FATTR_SIZE) != 0) {
+    if (node == nullptr) return Reply(fd, in.unique, EISDIR);
+    node->bytes.resize(set.size);
+  }
+  fuse_attr_out out{};
+  out.attr = AttrOf(in.nodeid);
+  ReplyWith(fd, in.unique, out);
 }
 
 void Serve(int fd) {
@@ -113,16 +165,26 @@ void Serve(int fd) {
         break;
       }
       case FUSE_LOOKUP: {
-        const std::string name(body);
-        size_t i = 0;
-        while (i < nodes.size() && nodes[i].name != name) ++i;
-        if (in.nodeid != FUSE_ROOT_ID || i == nodes.size()) {
+        const uint64_t id = IdOf(body);
+        if (in.nodeid != FUSE_ROOT_ID || id == 0) {
           Reply(fd, in.unique, ENOENT);
           break;
         }
-        fuse_entry_out out{};
-        out.nodeid = i + 2;
-        out.attr = AttrOf(out.nodeid);
+        ReplyWith(fd, in.unique, EntryOf(id));
+        break;
+      }
+      case FUSE_CREATE: {
+        const char* name = body + sizeof(fuse_create_in);
+        if (in.nodeid != FUSE_ROOT_ID || IdOf(name) != 0) {
+          Reply(fd, in.unique, in.nodeid != FUSE_ROOT_ID ? ENOTDIR : EEXIST);
+          break;
+        }
+        nodes.push_back({name, {}});
+        // The new entry and the open file, one after the other.
+        struct {
+          fuse_entry_out entry;
+          fuse_open_out open;
+        } out{EntryOf(nodes.size() + 1), DirectOpen()};
         ReplyWith(fd, in.unique, out);
         break;
       }
@@ -132,31 +194,35 @@ void Serve(int fd) {
         ReplyWith(fd, in.unique, out);
         break;
       }
-      case FUSE_OPEN: {
-        fuse_open_in open_in;
-        std::memcpy(&open_in, body, sizeof open_in);
-        if ((open_in.flags & O_ACCMODE) != O_RDONLY) {
-          Reply(fd, in.unique, EROFS);
-          break;
-        }
-        // Straight through, at the sizes the reader asks for: no page
-        // cache to read ahead over the failing part.
-        fuse_open_out out{};
-        out.open_flags = FOPEN_DIRECT_IO;
-        ReplyWith(fd, in.unique, out);
-        break;
-      }
+      case FUSE_OPEN: ReplyWith(fd, in.unique, DirectOpen()); break;
       case FUSE_READ: {
         fuse_read_in read_in;
         std::memcpy(&read_in, body, sizeof read_in);
         Read(fd, in, read_in);
         break;
       }
+      case FUSE_WRITE: {
+        fuse_write_in write_in;
+        std::memcpy(&write_in, body, sizeof write_in);
+        Write(fd, in, write_in, body + sizeof write_in);
+        break;
+      }
+      case FUSE_SETATTR: {
+        fuse_setattr_in set;
+        std::memcpy(&set, body, sizeof set);
+        SetAttr(fd, in, set);
+        break;
+      }
+      case FUSE_FLUSH: {
+        // Sent at every close(2), which returns its error.
+        const Node* node = NodeOf(in.nodeid);
+        Reply(fd, in.unique, node != nullptr && node->FailsCloses() ? EIO : 0);
+        break;
+      }
       case FUSE_STATFS: ReplyWith(fd, in.unique, fuse_statfs_out{}); break;
       case FUSE_OPENDIR:
       case FUSE_RELEASE:
       case FUSE_RELEASEDIR:
-      case FUSE_FLUSH:
       case FUSE_ACCESS: Reply(fd, in.unique, 0); break;
       case FUSE_FORGET:
       case FUSE_BATCH_FORGET:
@@ -194,8 +260,8 @@ int main(int argc, char** argv) {
   const std::string options = "fd=" + std::to_string(fd) +
                               ",rootmode=40000,user_id=" + std::to_string(getuid()) +
                               ",group_id=" + std::to_string(getgid());
-  if (mount("fuse_faults", argv[1], "fuse.fuse_faults", MS_NOSUID | MS_NODEV | MS_RDONLY,
-            options.c_str()) != 0) {
+  if (mount("fuse_faults", argv[1], "fuse.fuse_faults", MS_NOSUID | MS_NODEV, options.c_str()) !=
+      0) {
     std::perror("mount");
     return kCannotMount;
   }

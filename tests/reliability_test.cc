@@ -1,7 +1,8 @@
 // Faults made for real against the built tools: a second process holding
 // an output, memory limits, signals in the middle of a block, a file
-// system whose disk fails, standard outputs of every kind, a console that
-// is full for a moment, a file-size limit on the cons_fix file.
+// system whose disk fails (reads, and closes that report a failed write),
+// standard outputs of every kind, a console that is full for a moment, a
+// file-size limit on the cons_fix file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -423,11 +424,12 @@ TEST(ConsFix, AWriteThatFailsPartWayLeavesItEmpty) {
   EXPECT_EQ(dir.Read("fix.bin"), Bytes());
 }
 
-// ---------------------------------------------------------- read errors
+// ------------------------------------------------------- a failing disk
 
 #ifdef FUSE_FAULTS_BINARY
 // A directory `mnt` in which a file system of the test's own serves the
-// files of `src`; reads of a file named bad* fail from kFailAt on.
+// files of `src` and takes new ones; reads of a file named bad* fail from
+// kFailAt on, and every close of a file named badclose* fails.
 class FailingDisk : public ::testing::Test {
  protected:
   static constexpr uint64_t kFailAt = 4096;
@@ -497,6 +499,61 @@ TEST_F(FailingDisk, ReadErrorsAreNeverTakenForTheEnd) {
   r = RunIn(dir_, Tool(BLKINSPECT_BINARY, "mnt/bad.out"));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.error, "blkinspect: could not read mnt/bad.out: Input/output error\n");
+}
+
+// A write that fails late is reported by close(2) alone (a network file
+// system, one over quota); the file system here fails every close of a
+// file named badclose*.
+TEST_F(FailingDisk, AConsFixFileWhoseCloseFailsIsLeftEmpty) {
+  const Bytes a = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 3});
+  dir_.Write("a.src", a);
+  dir_.Write("src/badclose.old", kOld);
+  const std::string pairs = " 1 2 3 4 a.src first a.src second";
+  const std::string processed = "Processed a.src as first\nProcessed a.src as second\n";
+  const Bytes merged = fixture::ExpectedMerged({a, a}, {"first", "second"}, kNumbers);
+  Mount();
+  if (!mounted_) GTEST_SKIP() << "cannot mount a file system here (needs root and /dev/fuse)";
+
+  // Files that close well are written whole through this file system.
+  dir_.Write("good.job", "out.bin mnt/good.fix" + pairs);
+  Result r = Blkmerge(dir_, "good.job");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, processed + "Produced cons_fix file mnt/good.fix\n");
+  EXPECT_EQ(dir_.Read("mnt/good.fix"), fixture::ConsFixRecord("first", "second"));
+
+  // A new file and one that held bytes: each takes the records, its close
+  // fails, and it is emptied by name.
+  for (const std::string name : {"mnt/badclose.new", "mnt/badclose.old"}) {
+    SCOPED_TRACE(name);
+    dir_.Write("bad.job", "out.bin " + name + pairs);
+    r = Blkmerge(dir_, "bad.job");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, processed + "Could not write output file " + name + "\n");
+    EXPECT_EQ(r.error, "blkmerge: " + name + ": Input/output error\n");
+    // Its blocks all complete and its close done, the merged file stays.
+    EXPECT_EQ(dir_.Read("out.bin"), merged);
+    EXPECT_TRUE(dir_.Exists(name));
+    EXPECT_EQ(dir_.Read(name), Bytes());
+  }
+}
+
+TEST_F(FailingDisk, AMergedFileWhoseCloseFailsStaysWholeAndTheConsFixFileEmpty) {
+  const Bytes a = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 3});
+  dir_.Write("a.src", a);
+  dir_.Write("fix.bin", kOld);
+  dir_.Write("job.txt", "mnt/badclose.bin fix.bin 1 2 3 4 a.src first a.src second");
+  Mount();
+  if (!mounted_) GTEST_SKIP() << "cannot mount a file system here (needs root and /dev/fuse)";
+
+  const Result r = Blkmerge(dir_, "job.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "Processed a.src as first\nProcessed a.src as second\n"
+            "Could not write output file mnt/badclose.bin\n");
+  EXPECT_EQ(r.error, "blkmerge: mnt/badclose.bin: Input/output error\n");
+  EXPECT_EQ(dir_.Read("mnt/badclose.bin"),
+            fixture::ExpectedMerged({a, a}, {"first", "second"}, kNumbers));
+  EXPECT_EQ(dir_.Read("fix.bin"), Bytes());
 }
 #endif
 
