@@ -525,10 +525,17 @@ TEST_F(FailingDisk, AConsFixFileWhoseCloseFailsIsLeftEmpty) {
   // fails, and it is emptied by name.
   for (const std::string name : {"mnt/badclose.new", "mnt/badclose.old"}) {
     SCOPED_TRACE(name);
-    dir_.Write("bad.job", "out.bin " + name + pairs);
+    std::string job = "out.bin ";
+    job += name;
+    job += pairs;
+    dir_.Write("bad.job", job);
     r = Blkmerge(dir_, "bad.job");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, processed + "Could not write output file " + name + "\n");
+    std::string said = processed;
+    said += "Could not write output file ";
+    said += name;
+    said += '\n';
+    EXPECT_EQ(r.output, said);
     EXPECT_EQ(r.error, "blkmerge: " + name + ": Input/output error\n");
     // Its blocks all complete and its close done, the merged file stays.
     EXPECT_EQ(dir_.Read("out.bin"), merged);
