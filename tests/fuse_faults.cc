@@ -142,19 +142,25 @@ void SetAttr(int fd, const fuse_in_header& in, const fuse_setattr_in& set) {
   ReplyWith(fd, in.unique, out);
 }
 
+// The fixed part of a request, of type T, copied out of its bytes.
+template <typename T>
+T As(const char* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
 void Serve(int fd) {
   std::vector<char> buffer(FUSE_MIN_READ_BUFFER + (1 << 20));
   while (true) {
     const ssize_t n = read(fd, buffer.data(), buffer.size());
     if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;    // ENOENT: an interrupted request
     if (n < static_cast<ssize_t>(sizeof(fuse_in_header))) return;  // unmounted
-    fuse_in_header in;
-    std::memcpy(&in, buffer.data(), sizeof in);
+    const auto in = As<fuse_in_header>(buffer.data());
     const char* body = buffer.data() + sizeof in;
     switch (in.opcode) {
       case FUSE_INIT: {
-        fuse_init_in init;
-        std::memcpy(&init, body, sizeof init);
+        const auto init = As<fuse_init_in>(body);
         fuse_init_out out{};
         out.major = FUSE_KERNEL_VERSION;
         out.minor = FUSE_KERNEL_MINOR_VERSION;
@@ -195,24 +201,9 @@ void Serve(int fd) {
         break;
       }
       case FUSE_OPEN: ReplyWith(fd, in.unique, DirectOpen()); break;
-      case FUSE_READ: {
-        fuse_read_in read_in;
-        std::memcpy(&read_in, body, sizeof read_in);
-        Read(fd, in, read_in);
-        break;
-      }
-      case FUSE_WRITE: {
-        fuse_write_in write_in;
-        std::memcpy(&write_in, body, sizeof write_in);
-        Write(fd, in, write_in, body + sizeof write_in);
-        break;
-      }
-      case FUSE_SETATTR: {
-        fuse_setattr_in set;
-        std::memcpy(&set, body, sizeof set);
-        SetAttr(fd, in, set);
-        break;
-      }
+      case FUSE_READ: Read(fd, in, As<fuse_read_in>(body)); break;
+      case FUSE_WRITE: Write(fd, in, As<fuse_write_in>(body), body + sizeof(fuse_write_in)); break;
+      case FUSE_SETATTR: SetAttr(fd, in, As<fuse_setattr_in>(body)); break;
       case FUSE_FLUSH: {
         // Sent at every close(2), which returns its error.
         const Node* node = NodeOf(in.nodeid);
