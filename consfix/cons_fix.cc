@@ -37,11 +37,9 @@ void AppendConsFixRecord(std::string_view first, std::string_view alias,
   }
 }
 
-std::vector<uint8_t> ConsFixRecords(std::span<const Pair> pairs) {
+std::vector<uint8_t> ConsFixRecords(std::span<const std::string_view> aliases) {
   std::vector<uint8_t> out;
-  for (size_t k = 1; k < pairs.size(); ++k) {
-    AppendConsFixRecord(pairs[0].alias, pairs[k].alias, out);
-  }
+  for (size_t k = 1; k < aliases.size(); ++k) AppendConsFixRecord(aliases[0], aliases[k], out);
   return out;
 }
 

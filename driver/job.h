@@ -3,13 +3,27 @@
 #define BLKMERGE_DRIVER_JOB_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "merge/block.h"
 
 namespace blkmerge {
 
 inline constexpr size_t kMaxNameLength = 99;
 inline constexpr size_t kMaxPairs = 100;
+
+// A place in the job text. Lines are counted from 1 and each line feed
+// ends one, so CR LF and LF read alike (a carriage return is the last byte
+// of its line). Columns are counted in bytes from 1, whatever the bytes
+// encode.
+struct TextPosition {
+  uint64_t line = 1;
+  uint64_t column = 1;
+  bool operator==(const TextPosition&) const = default;
+};
 
 // An input file and the alias it is stored under.
 struct Pair {
@@ -17,19 +31,19 @@ struct Pair {
   std::string alias;
 };
 
-// The four numbers every block carries, as the job gives them.
-struct Numbers {
-  float num1 = 0;
-  float num2 = 0;
-  float num3 = 0;
-  float num4 = 0;
-};
-
 struct Job {
   std::string merged_name;
   std::string cons_fix_name;
   Numbers numbers;
   std::vector<Pair> pairs;  // job-file order, at most kMaxPairs
+
+  // The aliases of the pairs, in job order.
+  std::vector<std::string_view> Aliases() const {
+    std::vector<std::string_view> aliases;
+    aliases.reserve(pairs.size());
+    for (const Pair& pair : pairs) aliases.emplace_back(pair.alias);
+    return aliases;
+  }
 };
 
 }  // namespace blkmerge

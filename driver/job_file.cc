@@ -3,7 +3,10 @@
 #include <array>
 #include <istream>
 #include <streambuf>
+#include <string>
 
+#include "driver/job_reader.h"
+#include "driver/messages.h"
 #include "platform/file.h"
 
 namespace blkmerge {
@@ -45,22 +48,23 @@ class FileBuf final : public std::streambuf {
 
 }  // namespace
 
-std::optional<JobProblem> ReadJobFile(const std::string& name, Job& job, JobFileFault& fault) {
+Failure ReadJobFile(const std::string& name, Job& job) {
   platform::File file = platform::File::OpenStream(name);
   if (!file.is_open()) {
-    fault = {.opened = false, .error = file.error(), .kind = file.info().kind};
-    return std::nullopt;
+    return {FailureKind::kJobUnopened, message::CouldNotOpenInput(name),
+            FileDetail(name, file.error(), file.info().kind)};
   }
   FileBuf buf(file);
   std::istream text(&buf);
-  JobProblem problem = ReadJob(text, job);
+  Failure failure = ReadJob(text, name, job);
   // The reader stops at the first problem; a read error before it means
   // that the text it judged was not the whole file.
   if (buf.error()) {
-    fault = {.opened = true, .error = buf.error(), .kind = file.info().kind, .offset = buf.read()};
-    return std::nullopt;
+    return {FailureKind::kJobUnread, message::CouldNotReadInput(name),
+            name + ": reading at offset " + std::to_string(buf.read()) + ": " +
+                platform::Describe(buf.error())};
   }
-  return problem;
+  return failure;
 }
 
 }  // namespace blkmerge

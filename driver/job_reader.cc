@@ -1,107 +1,46 @@
 #include "driver/job_reader.h"
 
-#include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
-#include <limits>
 #include <streambuf>
-#include <string_view>
+#include <string>
 #include <utility>
 
 #include "consfix/cons_fix.h"
+#include "driver/decimal.h"
 #include "driver/messages.h"
 
 namespace blkmerge {
 namespace {
 
-using message::job::Role;
-
 constexpr int kEndOfText = -1;
 constexpr int kTextEnd = 0x1A;
+// How many bytes of a long token a detail shows.
+constexpr size_t kShownBytes = 40;
 
 bool IsSpace(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
-// A decimal number gathered digit by digit in bounded memory, as
-// 0.d1 d2 d3 ... × 10^power with d1 its first nonzero digit: the first
-// kKeptDigits significant digits, whether any digit after them is nonzero
-// (the sticky digit), and the power of ten.
-//
-// Why that rounds exactly. The float nearest to a value changes only at
-// the midpoints between neighbouring floats, and at the midpoint above the
-// largest float, where infinity begins. Each is n × 2^q with n odd,
-// n < 2^25 and q >= -150, so it has at most 113 significant decimal
-// digits: n × 5^150 < 2^25 × 5^150 < 10^113 for q < 0, and 39 digits
-// for integers below 2^128. Let L be the value of the kept digits. When a
-// dropped digit is nonzero, the value lies strictly between L and
-// L + 10^(power - kKeptDigits), neighbours among the numbers of
-// kKeptDigits digits in one decade. No midpoint lies strictly between two
-// such neighbours, having fewer digits, so every value in between rounds
-// to the same float, the kept digits followed by a 1 among them. When no
-// dropped digit is nonzero, the value is L itself.
-class Decimal {
- public:
-  // At least the 113 digits above; a round number.
-  static constexpr size_t kKeptDigits = 128;
+// A name of the job; the names of a pair also give the pair's number,
+// counted from 1.
+enum class Role { kMergedName, kConsFixName, kInputName, kAlias };
 
-  // Adds a digit of the mantissa, before or after the point.
-  void AddDigit(int c, bool after_point) {
-    if (count_ == 0 && c == '0') {  // a leading zero
-      if (after_point) power_ = Saturated(power_ - 1);
-      return;
-    }
-    if (!after_point) power_ = Saturated(power_ + 1);
-    if (count_ < kKeptDigits) {
-      digits_[count_++] = static_cast<char>(c);
-    } else if (c != '0') {
-      sticky_ = true;
-    }
+// "the merged file name", "the alias of pair 3".
+std::string Describe(Role role, size_t pair = 0) {
+  switch (role) {
+    case Role::kMergedName: return "the merged file name";
+    case Role::kConsFixName: return "the cons_fix file name";
+    case Role::kInputName: return "the input name of pair " + std::to_string(pair);
+    case Role::kAlias: return "the alias of pair " + std::to_string(pair);
   }
+  return {};
+}
 
-  void AddExponentDigit(int c) { exponent_ = std::min(exponent_ * 10 + (c - '0'), kSaturated); }
-  void NegateExponent() { exponent_ = -exponent_; }
-
-  // The nearest float, ties to even, with the sign: beyond the float range
-  // infinity, below it zero.
-  float ToFloat(bool negative) const {
-    constexpr float kInfinity = std::numeric_limits<float>::infinity();
-    // The value lies in [10^(power - 1), 10^power).
-    const int64_t power = power_ + exponent_;
-    float magnitude = 0;
-    if (count_ == 0) {
-      magnitude = 0;
-    } else if (power > 39) {  // at least 10^39, past 2^128
-      magnitude = kInfinity;
-    } else if (power >= -45) {  // else below 10^-46, under half the smallest float (2^-150)
-      // The kept digits, the sticky digit, and the power of ten of the last.
-      std::array<char, kKeptDigits + 8> text{};
-      char* end = std::copy_n(digits_.begin(), count_, text.begin());
-      if (sticky_) *end++ = '1';
-      const int64_t last = power - (end - text.data());
-      *end++ = 'e';
-      end = std::to_chars(end, text.data() + text.size(), last).ptr;
-      // Overflow and underflow are all that can fail; the text is well formed.
-      if (std::from_chars(text.data(), end, magnitude).ec == std::errc::result_out_of_range) {
-        magnitude = power > 0 ? kInfinity : 0;
-      }
-    }
-    return negative ? -magnitude : magnitude;
-  }
-
- private:
-  // Far beyond the float range, and beyond the digits any text can hold
-  // (2^59 bytes), so that a saturated exponent decides the sum alone; ten
-  // times it still fits.
-  static constexpr int64_t kSaturated = int64_t{1} << 59;
-  static int64_t Saturated(int64_t v) { return std::clamp(v, -kSaturated, kSaturated); }
-
-  std::array<char, kKeptDigits> digits_{};
-  size_t count_ = 0;
-  bool sticky_ = false;
-  int64_t power_ = 0;     // where the point stands
-  int64_t exponent_ = 0;  // written after the e
-};
+// A token of `length` bytes shown by its first bytes `start`: quoted, with
+// "..." after it when the token is longer.
+std::string Shown(std::string_view start, uint64_t length) {
+  return Quote(start) + (length > start.size() ? "..." : "");
+}
 
 // A token read as a name.
 struct NameToken {
@@ -141,7 +80,8 @@ class JobText {
 
   // "the end of the file", or of the text at a byte 0x1A.
   std::string EndOfText() {
-    return message::job::EndOfText(buf_ != nullptr && buf_->sgetc() == kTextEnd);
+    return buf_ != nullptr && buf_->sgetc() == kTextEnd ? "the byte 0x1A that ends the text"
+                                                        : "the end of the file";
   }
 
   // Reads the next token; the name is the token up to its first zero byte.
@@ -229,7 +169,7 @@ class JobText {
   }
 
   void TakeIntoToken() {
-    if (token_length_ < message::job::kShownBytes) token_.push_back(static_cast<char>(Peek()));
+    if (token_length_ < kShownBytes) token_.push_back(static_cast<char>(Peek()));
     ++token_length_;
     Take();
   }
@@ -244,90 +184,130 @@ class JobText {
   uint64_t token_length_ = 0;
 };
 
-JobProblem Problem(JobError error, TextPosition where, std::string detail, std::string name = {}) {
-  return {.error = error, .name = std::move(name), .where = where, .detail = std::move(detail)};
-}
+// Reads a job part by part, in the order of the file; each part returns
+// the first problem it finds, with its text built there.
+class JobReader {
+ public:
+  JobReader(std::istream& stream, std::string_view job_file, Job& job)
+      : text_(stream.rdbuf()), job_file_(job_file), job_(job) {}
 
-JobProblem NameTooLong(Role role, size_t pair, std::string_view name, const NameToken& token) {
-  const std::string_view start = name.substr(0, message::job::kShownBytes);
-  return Problem(JobError::kNameTooLong, token.where,
-                 message::job::NameTooLong(role, pair, start, token.length));
-}
-
-}  // namespace
-
-JobProblem ReadJob(std::istream& stream, Job& job) {
-  namespace detail = message::job;
-  job = Job{};
-  JobText text(stream.rdbuf());
-
-  TextPosition cons_fix_where;
-  for (const Role role : {Role::kMergedName, Role::kConsFixName}) {
-    std::string& name = role == Role::kMergedName ? job.merged_name : job.cons_fix_name;
-    const NameToken token = text.ReadName(name);
-    if (!token.read) {
-      return Problem(JobError::kNoOutputNames, token.where,
-                     detail::NoOutputName(role, text.EndOfText()));
-    }
-    if (token.too_long()) return NameTooLong(role, 0, name, token);
-    cons_fix_where = token.where;
-  }
-  if (job.merged_name == job.cons_fix_name) {
-    return Problem(JobError::kSameOutputNames, cons_fix_where,
-                   detail::SameOutputNames(job.cons_fix_name));
+  Failure Read() {
+    job_ = Job{};
+    if (Failure f = OutputNames()) return f;
+    if (Failure f = Numbers()) return f;
+    if (Failure f = Pairs()) return f;
+    return AliasesFit();
   }
 
-  const std::array numbers = {&job.numbers.num1, &job.numbers.num2, &job.numbers.num3,
-                              &job.numbers.num4};
-  for (size_t i = 0; i < numbers.size(); ++i) {
-    const uint64_t taken = text.StartNumber();
-    if (text.ReadNumber(*numbers[i])) continue;
-    const JobText::Token token = text.FinishToken();
-    if (token.length == taken) {  // the text ends where the number should be
-      return Problem(JobError::kNoNumbers, text.where(),
-                     detail::NotANumber(i + 1, text.EndOfText(), ""));
-    }
-    const std::string found = detail::Token(token.start, token.length);
-    const std::string before = taken == 0 ? "" : detail::Token(token.start.substr(0, taken), taken);
-    return Problem(JobError::kNoNumbers, token.where, detail::NotANumber(i + 1, found, before));
+ private:
+  Failure Fail(FailureKind kind, std::string message, TextPosition where,
+               const std::string& detail) const {
+    return {kind, std::move(message), Place(job_file_, where) + detail};
   }
 
-  Pair pair;
-  std::array<TextPosition, kMaxPairs> alias_where;
-  for (;;) {
-    const size_t number = job.pairs.size() + 1;  // of the pair being read
-    const NameToken input = text.ReadName(pair.input);
-    if (!input.read) break;
-    if (input.too_long()) return NameTooLong(Role::kInputName, number, pair.input, input);
-    for (const Role output : {Role::kMergedName, Role::kConsFixName}) {
-      if (pair.input == (output == Role::kMergedName ? job.merged_name : job.cons_fix_name)) {
-        return Problem(JobError::kInputIsOutput, input.where,
-                       detail::InputIsOutput(number, pair.input, output), pair.input);
+  Failure NameTooLong(Role role, size_t pair, std::string_view name, const NameToken& token) const {
+    return Fail(FailureKind::kNameTooLong, message::NameTooLong(job_file_), token.where,
+                Describe(role, pair) + " " + Shown(name.substr(0, kShownBytes), token.length) +
+                    " is " + std::to_string(token.length) + " bytes long, over the limit of " +
+                    std::to_string(kMaxNameLength));
+  }
+
+  Failure OutputNames() {
+    TextPosition cons_fix_where;
+    for (const Role role : {Role::kMergedName, Role::kConsFixName}) {
+      std::string& name = role == Role::kMergedName ? job_.merged_name : job_.cons_fix_name;
+      const NameToken token = text_.ReadName(name);
+      if (!token.read) {
+        return Fail(FailureKind::kNoOutputNames, message::NoOutputNames(job_file_), token.where,
+                    "expected " + Describe(role) + ", found " + text_.EndOfText());
       }
+      if (token.too_long()) return NameTooLong(role, 0, name, token);
+      cons_fix_where = token.where;
     }
-    const NameToken alias = text.ReadName(pair.alias);
-    if (!alias.read) break;  // a lone input name is dropped
-    if (alias.too_long()) return NameTooLong(Role::kAlias, number, pair.alias, alias);
-    if (job.pairs.size() == kMaxPairs) {
-      return Problem(JobError::kTooManyPairs, input.where, detail::TooManyPairs(number, pair));
+    if (job_.merged_name != job_.cons_fix_name) return {};
+    return Fail(FailureKind::kSameOutputNames, std::string(message::kSameOutputNames),
+                cons_fix_where,
+                Describe(Role::kConsFixName) + " " + Quote(job_.cons_fix_name) + " is also " +
+                    Describe(Role::kMergedName));
+  }
+
+  Failure Numbers() {
+    const std::array numbers = {&job_.numbers.num1, &job_.numbers.num2, &job_.numbers.num3,
+                                &job_.numbers.num4};
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      const uint64_t taken = text_.StartNumber();
+      if (text_.ReadNumber(*numbers[i])) continue;
+      const std::string expected = "num" + std::to_string(i + 1) + ": expected a number, found ";
+      const JobText::Token token = text_.FinishToken();
+      if (token.length == taken) {  // the text ends where the number should be
+        return Fail(FailureKind::kNoNumbers, message::NoNumbers(job_file_), text_.where(),
+                    expected + text_.EndOfText());
+      }
+      std::string found = Shown(token.start, token.length);
+      if (taken > 0) {
+        found += " (num" + std::to_string(i) + " took " +
+                 Shown(token.start.substr(0, taken), taken) + ")";
+      }
+      return Fail(FailureKind::kNoNumbers, message::NoNumbers(job_file_), token.where,
+                  expected + found);
     }
-    alias_where[job.pairs.size()] = alias.where;
-    job.pairs.push_back(pair);
+    return {};
+  }
+
+  Failure Pairs() {
+    Pair pair;
+    for (;;) {
+      const size_t number = job_.pairs.size() + 1;  // of the pair being read
+      const NameToken input = text_.ReadName(pair.input);
+      if (!input.read) return {};
+      if (input.too_long()) return NameTooLong(Role::kInputName, number, pair.input, input);
+      for (const Role output : {Role::kMergedName, Role::kConsFixName}) {
+        if (pair.input == (output == Role::kMergedName ? job_.merged_name : job_.cons_fix_name)) {
+          return Fail(FailureKind::kInputIsOutput, message::InputIsOutput(pair.input), input.where,
+                      Describe(Role::kInputName, number) + " " + Quote(pair.input) + " is " +
+                          Describe(output));
+        }
+      }
+      const NameToken alias = text_.ReadName(pair.alias);
+      if (!alias.read) return {};  // a lone input name is dropped
+      if (alias.too_long()) return NameTooLong(Role::kAlias, number, pair.alias, alias);
+      if (job_.pairs.size() == kMaxPairs) {
+        return Fail(FailureKind::kTooManyPairs, message::TooManyPairs(job_file_), input.where,
+                    "pair " + std::to_string(number) + " (" + Quote(pair.input) + " " +
+                        Quote(pair.alias) + ") is over the limit of " + std::to_string(kMaxPairs) +
+                        " pairs");
+      }
+      alias_where_[job_.pairs.size()] = alias.where;
+      job_.pairs.push_back(pair);
+    }
   }
 
   // Aliases must fit their cons_fix fields, or the records would not be of
   // fixed size. With fewer than two pairs no record is written.
-  if (job.pairs.size() >= 2) {
-    for (size_t i = 0; i < job.pairs.size(); ++i) {
-      const std::string& alias = job.pairs[i].alias;
+  Failure AliasesFit() const {
+    if (job_.pairs.size() < 2) return {};
+    for (size_t i = 0; i < job_.pairs.size(); ++i) {
+      const std::string& alias = job_.pairs[i].alias;
       const size_t field = i == 0 ? cons_fix::kFirstAliasField : cons_fix::kAliasField;
-      if (alias.size() > field) {
-        return Problem(JobError::kAliasTooLong, alias_where[i],
-                       detail::AliasTooLong(i + 1, alias, field), alias);
-      }
+      if (alias.size() <= field) continue;
+      return Fail(FailureKind::kAliasTooLong, message::AliasTooLong(alias), alias_where_[i],
+                  Describe(Role::kAlias, i + 1) + " " + Quote(alias) + " is " +
+                      std::to_string(alias.size()) + " bytes long, its cons_fix field holds " +
+                      std::to_string(field));
     }
+    return {};
   }
-  return {};
+
+  JobText text_;
+  std::string_view job_file_;
+  Job& job_;
+  std::array<TextPosition, kMaxPairs> alias_where_;
+};
+
+}  // namespace
+
+Failure ReadJob(std::istream& stream, std::string_view job_file, Job& job) {
+  return JobReader(stream, job_file, job).Read();
 }
 
 }  // namespace blkmerge

@@ -3,24 +3,18 @@
 #ifndef BLKMERGE_DRIVER_PREFLIGHT_H_
 #define BLKMERGE_DRIVER_PREFLIGHT_H_
 
-#include <optional>
 #include <string>
 
+#include "driver/failure.h"
 #include "driver/job.h"
 
 namespace blkmerge {
 
-// A failure that ends a run.
-struct Failure {
-  std::string message;  // the line on standard output
-  std::string detail;   // the line on standard error after the tool's prefix, or empty
-};
-
 // Reads and checks the job file as a run does before it touches any
 // output: the file read to its end, the job reader's checks, then the
 // same-file checks (the outputs with each other, with the job file and
-// with every input). Returns the first failure, or nothing with `job` read.
-std::optional<Failure> CheckJob(const std::string& job_file, Job& job);
+// with every input). Returns the first failure, or none with `job` read.
+Failure CheckJob(const std::string& job_file, Job& job);
 
 }  // namespace blkmerge
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "consfix/cons_fix.h"
+#include "driver/failure.h"
 #include "driver/messages.h"
 #include "driver/preflight.h"
 #include "driver/same_file.h"
@@ -19,10 +20,28 @@
 namespace blkmerge {
 namespace {
 
+// What a run short of memory could not allocate.
+constexpr std::string_view kSinkBuffer = "the merged file's write buffer";
+constexpr std::string_view kWholeBuffer = "the buffer that small inputs are read into";
+constexpr std::string_view kRecordsAndLines = "the cons_fix records and the console lines";
+constexpr std::string_view kBeforeOutputs =
+    "could not allocate memory while reading the job; no output was touched";
+constexpr std::string_view kWhileWriting = "could not allocate memory while writing the outputs";
+
+// "could not allocate N bytes for WHAT; no output was touched", or without
+// the count where `bytes` is 0.
+Failure NoMemoryFor(std::string_view what, uint64_t bytes = 0) {
+  std::string detail = "could not allocate ";
+  if (bytes > 0) detail += std::to_string(bytes) + " bytes for ";
+  detail += what;
+  detail += "; no output was touched";
+  return {FailureKind::kNoMemory, std::string(message::kNotEnoughMemory), std::move(detail)};
+}
+
 // Standard output, one line per message, each out at once. Remembers
 // whether every line got out, so that a run nobody could hear never claims
 // success.
-class Console {
+class Reporter {
  public:
   void Say(std::string_view message) { console_.PrintLine(message); }
 
@@ -30,20 +49,26 @@ class Console {
   // Nothing reads it but people, so a run that cannot write it goes on as
   // it would. Neither this nor Say needs memory for a line of the usual
   // length.
-  void Explain(std::string_view detail) { console_.PrintErrorLine(message::kPrefix, detail); }
+  void Explain(std::string_view detail) { console_.PrintErrorLine(kPrefix, detail); }
 
-  // The message on standard output; a detail, where there is one, on
-  // standard error. Returns the exit status of a failed run.
-  int Fail(std::string_view message, std::string_view detail = {}) {
+  // The failure's message on standard output; its detail, where there is
+  // one, on standard error. Returns the exit status of a failed run.
+  int Fail(const Failure& failure) {
+    Say(failure.message);
+    if (!failure.detail.empty()) Explain(failure.detail);
+    return kExitFailure;
+  }
+  // The same without a Failure to build, where memory may have run out.
+  int Fail(std::string_view message, std::string_view detail) {
     Say(message);
-    if (!detail.empty()) Explain(detail);
+    Explain(detail);
     return kExitFailure;
   }
 
   // The status to exit with: `status`, unless a line could not be printed.
   int Exit(int status) {
     if (console_.ok() || status != kExitSuccess) return status;
-    Explain(message::FileDetail(message::kStandardOutput, console_.error()));
+    Explain(FileDetail(message::kStandardOutput, console_.error()));
     return kExitFailure;
   }
 
@@ -71,25 +96,23 @@ struct Buffers {
   std::vector<uint8_t> records;  // the whole cons_fix file
   std::vector<std::string> processed;
 
-  // Returns the detail of what could not be allocated, or nothing.
-  std::optional<std::string> Allocate(const Job& job) {
+  // Fails with what could not be allocated.
+  Failure Allocate(const Job& job) {
     // The largest first: where memory is short, they fail first.
     sink = blkmerge::Allocate(FileSink::kBufferSize);
-    if (!sink) return message::NoMemoryFor(message::memory::kSinkBuffer, FileSink::kBufferSize);
+    if (!sink) return NoMemoryFor(kSinkBuffer, FileSink::kBufferSize);
     whole = blkmerge::Allocate(FileSource::kWholeReadMax);
-    if (!whole) {
-      return message::NoMemoryFor(message::memory::kWholeBuffer, FileSource::kWholeReadMax);
-    }
+    if (!whole) return NoMemoryFor(kWholeBuffer, FileSource::kWholeReadMax);
     try {
-      records = ConsFixRecords(job.pairs);
+      records = ConsFixRecords(job.Aliases());
       processed.reserve(job.pairs.size());
       for (const Pair& pair : job.pairs) {
         processed.push_back(message::Processed(pair.input, pair.alias));
       }
     } catch (const std::bad_alloc&) {
-      return message::NoMemoryFor(message::memory::kRecordsAndLines);
+      return NoMemoryFor(kRecordsAndLines);
     }
-    return std::nullopt;
+    return {};
   }
 };
 
@@ -135,15 +158,23 @@ platform::File Reopen(const std::string& name, const platform::File& closed) {
   return platform::File::OpenOutput(name);
 }
 
+// The failure of an output that cannot be opened, emptied or written.
+Failure OutputFailure(FailureKind kind, const std::string& name, const platform::File& file) {
+  return {kind,
+          kind == FailureKind::kOutputUnopened ? message::CouldNotOpenOutput(name)
+                                               : message::CouldNotWriteOutput(name),
+          FileDetail(name, file.error(), file.info().kind)};
+}
+
 // The steps from the merged file's header to the closed outputs.
-int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& out) {
+int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& out) {
   // The failure's detail is taken before the cut, which may fail too.
-  auto fail = [&](std::string_view message, const std::string& detail) {
+  auto fail = [&](const Failure& failure) {
     out.CutBack();
-    return console.Fail(message, detail);
+    return reporter.Fail(failure);
   };
   auto write_failed = [&](const std::string& name, const platform::File& file) {
-    return fail(message::CouldNotWriteOutput(name), message::FileDetail(name, file.error()));
+    return fail(OutputFailure(FailureKind::kOutputUnwritten, name, file));
   };
 
   FileSink merged(out.merged, std::span<uint8_t, FileSink::kBufferSize>(buffers.sink.get(),
@@ -156,23 +187,17 @@ int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& ou
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
     const platform::File input_file = platform::File::OpenInput(pair.input);
-    if (!input_file.is_open()) {
-      return fail(message::CouldNotOpenInput(pair.input),
-                  message::FileDetail(pair.input, input_file.error(), input_file.info().kind));
-    }
+    if (!input_file.is_open()) return fail(InputUnopened(pair, input_file));
     FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
     InputProblem problem;
     switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
       case RewriteStatus::kOk: break;
       case RewriteStatus::kDamaged:
-        return fail(message::InputDamaged(pair.input), message::InputDetail(pair.input, problem));
-      case RewriteStatus::kReadFailed:
-        return fail(message::CouldNotReadInput(pair.input),
-                    message::InputDetail(pair.input, problem));
+      case RewriteStatus::kReadFailed: return fail(InputRefused(pair, problem));
       case RewriteStatus::kWriteFailed: return write_failed(job.merged_name, out.merged);
     }
     out.Complete(merged.written());
-    console.Say(buffers.processed[i]);
+    reporter.Say(buffers.processed[i]);
   }
 
   // The records are written straight from their buffer, in one call; a
@@ -184,57 +209,45 @@ int WriteOutputs(Console& console, const Job& job, Buffers& buffers, Outputs& ou
   if (!out.cons_fix.Close()) {
     // The close took the handle with it, failed or not: the file is opened
     // again by name to be cut back.
-    const platform::FileError error = out.cons_fix.error();
+    const Failure failure =
+        OutputFailure(FailureKind::kOutputUnwritten, job.cons_fix_name, out.cons_fix);
     out.cons_fix = Reopen(job.cons_fix_name, out.cons_fix);
-    return fail(message::CouldNotWriteOutput(job.cons_fix_name),
-                message::FileDetail(job.cons_fix_name, error));
+    return fail(failure);
   }
-  console.Say(message::Produced(job.cons_fix_name));
-  return console.Exit(kExitSuccess);
+  reporter.Say(message::Produced(job.cons_fix_name));
+  return reporter.Exit(kExitSuccess);
 }
 
-int RunJob(Console& console, int argc, const char* const* argv) {
+int RunJob(Reporter& reporter, int argc, const char* const* argv) {
   if (argc != 2) {
-    console.Say(message::kUsage);
-    console.Explain(message::ArgumentCount(argc - 1));
-    return console.Exit(kExitUsage);
+    reporter.Say(message::kUsage);
+    reporter.Explain("expected one argument, the job file, but got " + std::to_string(argc - 1));
+    return reporter.Exit(kExitUsage);
   }
   const std::string job_file = argv[1];
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  if (const auto failure = CheckJob(job_file, job)) {
-    return console.Fail(failure->message, failure->detail);
-  }
+  if (const Failure failure = CheckJob(job_file, job)) return reporter.Fail(failure);
   // Console lines written into an output would corrupt it, whatever kind
   // of file standard output is.
-  if (const auto& output = console.OutputInfo()) {
-    for (const std::string* name : {&job.merged_name, &job.cons_fix_name}) {
-      if (const auto reason = IsOpenFile(*name, *output)) {
-        return console.Fail(message::SameFile(*name, message::kStandardOutput),
-                            message::SameFileDetail(*name, message::kStandardOutput, *reason));
-      }
-    }
+  if (const auto& output = reporter.OutputInfo()) {
+    if (const Failure failure = CheckNotConsole(job, *output)) return reporter.Fail(failure);
   }
   Buffers buffers;
-  if (const auto shortfall = buffers.Allocate(job)) {
-    return console.Fail(message::kNotEnoughMemory, *shortfall);
-  }
+  if (const Failure failure = buffers.Allocate(job)) return reporter.Fail(failure);
 
   // Both outputs are opened, and locked, before either is emptied: a run
   // that cannot have both leaves an existing output as it was.
   Outputs out;
   out.merged = platform::File::OpenOutput(job.merged_name);
   if (!out.merged.is_open()) {
-    return console.Fail(
-        message::CouldNotOpenOutput(job.merged_name),
-        message::FileDetail(job.merged_name, out.merged.error(), out.merged.info().kind));
+    return reporter.Fail(OutputFailure(FailureKind::kOutputUnopened, job.merged_name, out.merged));
   }
   out.cons_fix = platform::File::OpenOutput(job.cons_fix_name);
   if (!out.cons_fix.is_open()) {
-    return console.Fail(
-        message::CouldNotOpenOutput(job.cons_fix_name),
-        message::FileDetail(job.cons_fix_name, out.cons_fix.error(), out.cons_fix.info().kind));
+    return reporter.Fail(
+        OutputFailure(FailureKind::kOutputUnopened, job.cons_fix_name, out.cons_fix));
   }
   // From here an interrupt leaves both outputs empty, so that one emptied
   // is never left beside the other's old bytes.
@@ -243,35 +256,34 @@ int RunJob(Console& console, int argc, const char* const* argv) {
   for (auto [file, name] :
        {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
     if (!Empty(*file)) {
-      return console.Fail(message::CouldNotOpenOutput(*name),
-                          message::FileDetail(*name, file->error()));
+      return reporter.Fail(OutputFailure(FailureKind::kOutputUnopened, *name, *file));
     }
   }
 
   try {
-    return WriteOutputs(console, job, buffers, out);
+    return WriteOutputs(reporter, job, buffers, out);
   } catch (const std::bad_alloc&) {
     // Not expected, with everything allocated up front; the outputs are
     // left as any failed run leaves them.
     out.CutBack();
-    return console.Fail(message::kNotEnoughMemory, message::memory::kWhileWriting);
+    return reporter.Fail(message::kNotEnoughMemory, kWhileWriting);
   }
 }
 
 }  // namespace
 
 int FailForMemory() {
-  Console console;
-  return console.Fail(message::kNotEnoughMemory, message::memory::kBeforeOutputs);
+  Reporter reporter;
+  return reporter.Fail(message::kNotEnoughMemory, kBeforeOutputs);
 }
 
 int Run(int argc, const char* const* argv) {
-  Console console;
+  Reporter reporter;
   try {
-    return RunJob(console, argc, argv);
+    return RunJob(reporter, argc, argv);
   } catch (const std::bad_alloc&) {
     // Before any output was touched.
-    return console.Fail(message::kNotEnoughMemory, message::memory::kBeforeOutputs);
+    return reporter.Fail(message::kNotEnoughMemory, kBeforeOutputs);
   }
 }
 

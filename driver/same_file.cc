@@ -1,8 +1,12 @@
 #include "driver/same_file.h"
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "driver/messages.h"
 
 namespace blkmerge {
 namespace {
@@ -31,6 +35,27 @@ std::filesystem::path NormalPath(const std::filesystem::path& name) {
 std::optional<platform::FileInfo> InfoOfName(const std::string& name) {
   const auto path = platform::PathOf(name);
   return path ? platform::InfoOf(*path) : std::nullopt;
+}
+
+// How two names reach one file: the same file identity, where both lead
+// to a file, or else the same normalised absolute path (UTF-8).
+struct SameFileReason {
+  std::optional<platform::FileId> id;
+  std::string path;
+};
+
+// "A and B reach one file (the same file identity: volume V, index I)", or
+// "(the same path P)".
+std::string Reach(std::string_view a, std::string_view b, const SameFileReason& reason) {
+  std::string how = reason.id
+                        ? "the same file identity: volume " + std::to_string(reason.id->volume) +
+                              ", index " + std::to_string(reason.id->index)
+                        : "the same path " + reason.path;
+  return std::string(a) + " and " + std::string(b) + " reach one file (" + how + ")";
+}
+
+Failure Clash(const std::string& output, const std::string& other, const SameFileReason& reason) {
+  return {FailureKind::kSameFile, message::SameFile(output, other), Reach(output, other, reason)};
 }
 
 }  // namespace
@@ -99,22 +124,26 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fa.SameAs(fb).has_value();
 }
 
-std::optional<SameFileReason> IsOpenFile(const std::string& name, const platform::FileInfo& open) {
-  if (!open.id) return std::nullopt;
-  const auto info = InfoOfName(name);
-  if (!info || info->id != open.id) return std::nullopt;
-  if (open.kind == platform::FileKind::kDevice) {
-    const auto null = InfoOfName(std::string(platform::kNullDevice));
-    if (null && null->id == open.id) return std::nullopt;
+Failure CheckNotConsole(const Job& job, const platform::FileInfo& console) {
+  if (!console.id) return {};
+  for (const std::string* name : {&job.merged_name, &job.cons_fix_name}) {
+    const auto info = InfoOfName(*name);
+    if (!info || info->id != console.id) continue;
+    if (console.kind == platform::FileKind::kDevice) {
+      const auto null = InfoOfName(std::string(platform::kNullDevice));
+      if (null && null->id == console.id) continue;
+    }
+    return Clash(*name, std::string(message::kStandardOutput), {.id = console.id, .path = {}});
   }
-  return SameFileReason{.id = open.id, .path = {}};
+  return {};
 }
 
-std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file) {
+Failure CheckOutputsApart(const Job& job, const std::string& job_file) {
   NamedFile merged(job.merged_name);
   NamedFile cons_fix(job.cons_fix_name);
   if (auto reason = merged.SameAs(cons_fix)) {
-    return OutputClash{job.merged_name, job.cons_fix_name, true, std::move(*reason)};
+    return {FailureKind::kSameOutputNames, std::string(message::kSameOutputNames),
+            Reach(job.merged_name, job.cons_fix_name, *reason)};
   }
   NamedFile job_named(job_file);
   std::vector<NamedFile> inputs;
@@ -122,16 +151,14 @@ std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& jo
   for (const Pair& pair : job.pairs) inputs.emplace_back(pair.input);
   for (NamedFile* output : {&merged, &cons_fix}) {
     const std::string& output_name = output == &merged ? job.merged_name : job.cons_fix_name;
-    if (auto reason = output->SameAs(job_named)) {
-      return OutputClash{output_name, job_file, false, std::move(*reason)};
-    }
+    if (auto reason = output->SameAs(job_named)) return Clash(output_name, job_file, *reason);
     for (size_t i = 0; i < inputs.size(); ++i) {
       if (auto reason = output->SameAs(inputs[i])) {
-        return OutputClash{output_name, job.pairs[i].input, false, std::move(*reason)};
+        return Clash(output_name, job.pairs[i].input, *reason);
       }
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace blkmerge

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/failure.h"
 #include "driver/job.h"
 #include "platform/file.h"
 
@@ -22,30 +23,18 @@ bool SameFile(const std::string& a, const std::string& b);
 // Nothing for a name that cannot name a file at all, the empty one too.
 std::optional<std::filesystem::path> WherePut(const std::string& name);
 
-// How two names reach one file: the same file identity, where both lead
-// to a file, or else the same normalised absolute path (UTF-8).
-struct SameFileReason {
-  std::optional<platform::FileId> id;
-  std::string path;
-};
+// Fails when an output reaches a file the run must not overwrite, with the
+// first clash in this order: the outputs with each other
+// (kSameOutputNames); the merged name with the job file and then each input
+// in job order, the cons_fix name likewise (kSameFile). The detail says
+// how the two names reach one file: by the same file identity, or by the
+// same normalised absolute path.
+Failure CheckOutputsApart(const Job& job, const std::string& job_file);
 
-// How `name` reaches the open file `open` (standard output, say), whatever
-// kind of file it is: by the same file identity. Nothing when it does not,
-// or when both are the null device, which keeps nothing that could mix.
-std::optional<SameFileReason> IsOpenFile(const std::string& name, const platform::FileInfo& open);
-
-// An output name that reaches a file the run must not overwrite.
-struct OutputClash {
-  std::string output;
-  std::string other;     // as written in the job or on the command line
-  bool other_is_output;  // the two outputs are one file under two spellings
-  SameFileReason reason;
-};
-
-// Finds the first clash, in this order: the outputs with each other; the
-// merged name with the job file and then each input in job order; the
-// cons_fix name likewise.
-std::optional<OutputClash> FindOutputClash(const Job& job, const std::string& job_file);
+// Fails (kSameFile) when an output name reaches the open file `console`
+// (standard output), whatever kind of file it is, by its file identity;
+// the null device, which keeps nothing that could mix, excepted.
+Failure CheckNotConsole(const Job& job, const platform::FileInfo& console);
 
 }  // namespace blkmerge
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/failure.h"
 #include "driver/messages.h"
 #include "driver/preflight.h"
 #include "inspect/report.h"
@@ -80,8 +81,8 @@ int Trouble(platform::Console& console, std::string_view message) {
 // What stopped a walk of `name` that could not read the whole file.
 std::string ReadTrouble(const std::string& name, const Source& source) {
   const platform::FileError error = source.ReadError();
-  return "could not read " + (error ? message::FileDetail(name, error)
-                                    : name + ": it is shorter than when it was opened");
+  return "could not read " +
+         (error ? FileDetail(name, error) : name + ": it is shorter than when it was opened");
 }
 
 // Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
@@ -99,7 +100,7 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
   if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
   if (o.plan) {
     const Plan plan = MakePlan(*o.plan);
-    if (plan.failure && !plan.failure->detail.empty()) Trouble(console, plan.failure->detail);
+    if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
     if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
     return plan.failure ? kExitFailed : kExitAllHold;
   }
@@ -109,14 +110,14 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
   if (o.job) {
     // Read and checked as blkmerge does it: a job that it refuses made no
     // files. A job file that cannot be read is trouble like any other file.
-    if (const auto failure = CheckJob(*o.job, job)) {
-      for (const auto& [line, what] : {std::pair{message::CouldNotOpenInput(*o.job), "open "},
-                                       {message::CouldNotReadInput(*o.job), "read "}}) {
-        if (failure->message == line)
-          return Trouble(console, std::string("could not ") + what + failure->detail);
+    if (const Failure failure = CheckJob(*o.job, job)) {
+      switch (failure.kind) {
+        case FailureKind::kJobUnopened: return Trouble(console, "could not open " + failure.detail);
+        case FailureKind::kJobUnread: return Trouble(console, "could not read " + failure.detail);
+        default:
+          Trouble(console, "job file " + *o.job + " cannot be used: " + failure.message);
+          return failure.detail.empty() ? kExitTrouble : Trouble(console, failure.detail);
       }
-      Trouble(console, "job file " + *o.job + " cannot be used: " + failure->message);
-      return failure->detail.empty() ? kExitTrouble : Trouble(console, failure->detail);
     }
     report.job = o.job;
   }
@@ -124,8 +125,8 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
   for (size_t i = 0; i < o.files.size(); ++i) {
     files[i] = platform::File::OpenInput(o.files[i]);
     if (!files[i].is_open()) {
-      return Trouble(console, "could not open " + message::FileDetail(o.files[i], files[i].error(),
-                                                                      files[i].info().kind));
+      return Trouble(console, "could not open " +
+                                  FileDetail(o.files[i], files[i].error(), files[i].info().kind));
     }
   }
   FileSource merged(files[0]);
@@ -138,7 +139,7 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
     report.cons_fix->name = o.files[1];
   }
   if (!console.Print(o.json ? RenderJson(report) : RenderText(report))) {
-    return Trouble(console, message::FileDetail(message::kStandardOutput, console.error()));
+    return Trouble(console, FileDetail(message::kStandardOutput, console.error()));
   }
   if (report.merged.unreadable) Trouble(console, ReadTrouble(o.files[0], merged));
   if (report.cons_fix && report.cons_fix->unreadable)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "consfix/cons_fix.h"
 #include "inspect/walk.h"
 #include "merge/coding.h"
 #include "merge/layout.h"

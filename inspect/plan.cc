@@ -1,5 +1,6 @@
 #include "consfix/cons_fix.h"
 #include "driver/messages.h"
+#include "driver/preflight.h"
 #include "driver/same_file.h"
 #include "inspect/walk.h"
 #include "merge/block.h"
@@ -23,27 +24,21 @@ bool Creatable(const std::string& name) {
 
 // Fills in `plan` as far as the run would get, and returns the failure
 // that would end it, if any.
-std::optional<Failure> Follow(const std::string& job_file, Plan& plan) {
+Failure Follow(const std::string& job_file, Plan& plan) {
   const Job& job = plan.job;
-  if (auto failure = CheckJob(job_file, plan.job)) return failure;
+  if (Failure failure = CheckJob(job_file, plan.job)) return failure;
   for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
-    if (!Creatable(*output)) return Failure{message::CouldNotOpenOutput(*output), ""};
+    if (!Creatable(*output)) {
+      return {FailureKind::kOutputUnopened, message::CouldNotOpenOutput(*output), ""};
+    }
   }
   uint64_t offset = kMergedHeader.size();
   for (const Pair& pair : job.pairs) {
     const platform::File file = platform::File::OpenInput(pair.input);
-    if (!file.is_open()) {
-      return Failure{message::CouldNotOpenInput(pair.input),
-                     message::FileDetail(pair.input, file.error(), file.info().kind)};
-    }
+    if (!file.is_open()) return InputUnopened(pair, file);
     FileSource input(file);
     InputHead head;
-    if (const auto problem = ReadInputHead(input, head)) {
-      return Failure{problem->kind == InputProblem::Kind::kReadFailed
-                         ? message::CouldNotReadInput(pair.input)
-                         : message::InputDamaged(pair.input),
-                     message::InputDetail(pair.input, *problem)};
-    }
+    if (const auto problem = ReadInputHead(input, head)) return InputRefused(pair, *problem);
     const BlockLayout& l = head.layout;
     const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
     // Index, offset, length, hash, N, M, K, the job's numbers, no findings.
@@ -53,9 +48,9 @@ std::optional<Failure> Follow(const std::string& job_file, Plan& plan) {
     offset += l.BlockSize();
   }
   plan.merged_size = offset;
-  plan.cons_fix_size = ConsFixRecords(job.pairs).size();
+  plan.cons_fix_size = ConsFixRecords(job.Aliases()).size();
   plan.records = plan.cons_fix_size / cons_fix::kRecordSize;
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ std::string RenderJson(const Report& r) {
 std::string RenderPlanText(const Plan& p) {
   std::string out;
   for (const BlockReport& b : p.blocks) out += Line(b) + "\n";
-  if (p.failure) return out + p.failure->message + "\n";
+  if (p.failure) return out + p.failure.message + "\n";
   return out + p.job.merged_name + ": " + Count(p.merged_size, "byte") + " in " +
          Count(p.blocks.size(), "block") + "; " + p.job.cons_fix_name + ": " +
          Count(p.cons_fix_size, "byte") + " in " + Count(p.records, "record") + "\n";
@@ -182,7 +182,7 @@ std::string RenderPlanJson(const Plan& p) {
   const auto size = [&p](uint64_t n) { return p.failure ? std::string("null") : Dec(n); };
   return "{\"blocks\":" + Json(p.blocks) + ",\"merged_size\":" + size(p.merged_size) +
          ",\"cons_fix_size\":" + size(p.cons_fix_size) + ",\"records\":" + size(p.records) +
-         ",\"message\":" + (p.failure ? JsonString(p.failure->message) : "null") +
+         ",\"message\":" + (p.failure ? JsonString(p.failure.message) : "null") +
          ",\"ok\":" + (p.failure ? "false" : "true") + "}\n";
 }
 

@@ -12,9 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "driver/failure.h"
 #include "driver/job.h"
-#include "driver/messages.h"
-#include "driver/preflight.h"
 
 namespace blkmerge::inspect {
 
@@ -38,8 +37,6 @@ inline std::string Hex(int64_t v) { return Hex(v, 8); }
 std::string Float(float value);
 // The float whose bits are the low 32 bits of `bits`.
 std::string FloatBits(int64_t bits);
-
-using message::Quote;
 
 // `bytes` as a JSON string. Well-formed UTF-8 passes through; a byte that
 // is not part of a well-formed sequence becomes U+FFFD; the quote, the
@@ -153,8 +150,8 @@ struct Plan {
   // each with N, M and K.
   std::vector<BlockReport> blocks;
   // The first failure the run would meet, with the line blkmerge would
-  // end with; nothing when it would succeed, and then what it would write.
-  std::optional<Failure> failure;
+  // end with; none when it would succeed, and then what it would write.
+  Failure failure;
   uint64_t merged_size = 0;
   uint64_t cons_fix_size = 0;
   uint64_t records = 0;  // in the cons_fix file

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/messages.h"
+#include "driver/failure.h"
 #include "inspect/walk.h"
 #include "merge/block.h"
 #include "platform/file.h"
@@ -94,7 +94,7 @@ bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers&
   if (status != RewriteStatus::kOk) {  // the input's own fault: the sink only fails to read
     const char* what =
         status == RewriteStatus::kReadFailed ? " could not be read" : " is truncated or damaged";
-    return r.Fail(block, "input_refused", {}, message::InputDetail(name + what, problem));
+    return r.Fail(block, "input_refused", {}, name + what + ": " + problem.Describe());
   }
   sink.Differ(sink.appended, block.length - std::min(block.length, sink.appended));
   if (!sink.first) return true;
@@ -116,9 +116,9 @@ BlockCheck AgainstInputs(Source& merged, const Job& job) {
     const Pair& pair = job.pairs[block.index];
     const platform::File file = platform::File::OpenInput(pair.input);
     if (!file.is_open()) {
-      return r.Fail(block, "input_unopened", {},
-                    message::FileDetail("could not open input " + Quote(pair.input), file.error(),
-                                        file.info().kind));
+      return r.Fail(
+          block, "input_unopened", {},
+          FileDetail("could not open input " + Quote(pair.input), file.error(), file.info().kind));
     }
     FileSource input(file);
     return VerifyBlock(merged, input, pair, job.numbers, block, r);

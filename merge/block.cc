@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "merge/coding.h"
 #include "merge/name_hash.h"
@@ -43,7 +44,38 @@ InputProblem ReadFailure(const Source& in, InputPart part, uint64_t offset, uint
           .error = error};
 }
 
+std::string_view NameOf(InputPart part) {
+  switch (part) {
+    case InputPart::kFrontPart: return "the front part";
+    case InputPart::kFirstTable: return "the first table";
+    case InputPart::kDroppedCount: return "the dropped section's count M";
+    case InputPart::kSecondTable: return "the second table";
+    case InputPart::kTail: return "the tail";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string InputProblem::Describe() const {
+  using std::to_string;
+  const std::string where = std::string(NameOf(part)) + " at offset " + to_string(offset);
+  switch (kind) {
+    case Kind::kOutside:
+      if (part == InputPart::kFirstTable) {
+        return where + " has a negative entry count (" + to_string(count) + ")";
+      }
+      if (offset < 0) return where + " starts before the start of the file";
+      return where + " ends past the end of the file (" + to_string(size) + " bytes)";
+    case Kind::kEndedEarly:
+      return "the file ended before " + where + " (" + to_string(length) +
+             " bytes), though it had " + to_string(size) + " bytes when opened";
+    case Kind::kReadFailed:
+      return "reading " + where + " (" + to_string(length) +
+             " bytes): " + platform::Describe(error);
+  }
+  return {};
+}
 
 std::optional<InputProblem> CheckFront(std::span<const uint8_t, input::kFrontSize> front,
                                        uint64_t size, uint64_t& m_offset) {

@@ -6,13 +6,21 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
-#include "driver/job.h"
 #include "merge/io.h"
 #include "merge/layout.h"
 
 namespace blkmerge {
+
+// The four numbers every block carries, as the job gives them.
+struct Numbers {
+  float num1 = 0;
+  float num2 = 0;
+  float num3 = 0;
+  float num4 = 0;
+};
 
 // Where an input's parts lie, from the words read out of it.
 struct BlockLayout {
@@ -52,6 +60,10 @@ struct InputProblem {
 
   // The part's end lies past the end of the file.
   bool EndsPastEnd() const { return offset >= 0 && static_cast<uint64_t>(offset) + length > size; }
+  // Which part of the input falls outside it, ended early or could not be
+  // read, and why: "the tail at offset 5000 ends past the end of the file
+  // (4092 bytes)".
+  std::string Describe() const;
 };
 
 // The checks of the front part alone: the first table's entry count N and

@@ -1,7 +1,7 @@
-// The binary formats blkmerge reads and writes, byte by byte: the input
-// file, the file block it becomes, the merged file's header and the
-// cons_fix record. Every value is little-endian; offsets and sizes are in
-// bytes. The writers and blkinspect use these names only.
+// The binary formats of the merged file, byte by byte: the input file, the
+// file block it becomes and the merged file's header. Every value is
+// little-endian; offsets and sizes are in bytes. The rewrite and blkinspect
+// use these names only.
 #ifndef BLKMERGE_MERGE_LAYOUT_H_
 #define BLKMERGE_MERGE_LAYOUT_H_
 
@@ -96,23 +96,6 @@ static_assert(kFixedSize == 148);
 static_assert(TailRefFor(160) == 140 && LtailFor(160) == 112 && LtableFor(128) == 32 &&
               BackRefFor(160) == -64);
 }  // namespace block
-
-// cons_fix record: two zero-padded names and a 3 × 3 identity matrix of
-// floats, row by row.
-namespace cons_fix {
-inline constexpr uint64_t kFirstAliasField = 64;  // at 0
-inline constexpr uint64_t kAliasField = 76;       // at kFirstAliasField
-inline constexpr uint64_t kMatrixOffset = kFirstAliasField + kAliasField;
-inline constexpr uint64_t kMatrixSide = 3;
-inline constexpr uint64_t kMatrixSize = kMatrixSide * kMatrixSide * kWordSize;
-inline constexpr uint64_t kRecordSize = kMatrixOffset + kMatrixSize;
-// Entry (row, column) of the matrix.
-constexpr uint64_t MatrixEntry(uint64_t row, uint64_t column) {
-  return kMatrixOffset + (row * kMatrixSide + column) * kWordSize;
-}
-static_assert(kRecordSize == 176);
-static_assert(MatrixEntry(0, 0) == 140 && MatrixEntry(1, 1) == 156 && MatrixEntry(2, 2) == 172);
-}  // namespace cons_fix
 
 }  // namespace blkmerge
 

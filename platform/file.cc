@@ -2,6 +2,8 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/native.h"
@@ -40,7 +42,32 @@ FileError InjectedFault(const FileInfo& info, uint64_t offset, size_t& want) {
   return {};
 }
 
+std::string_view KindOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kRegular: return "a regular file";
+    case FileKind::kDirectory: return "a directory";
+    case FileKind::kPipe: return "a pipe";
+    case FileKind::kDevice: return "a device";
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string Describe(const FileError& error, FileKind kind) {
+  using Kind = FileError::Kind;
+  switch (error.kind) {
+    case Kind::kSystem: return SystemErrorText(error.code);
+    case Kind::kNotRegular: return std::string(KindOf(kind)) + ", not a regular file";
+    case Kind::kNoEnd:
+      return kind == FileKind::kDirectory ? "a directory, which has no text to read"
+                                          : "a device, which may never end";
+    case Kind::kLocked: return "locked by another process";
+    case Kind::kBadName: return "the name is not UTF-8";
+    case Kind::kNone: break;
+  }
+  return "no error";
+}
 
 #ifdef BLKMERGE_READ_FAULTS
 void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code) {

@@ -60,6 +60,11 @@ struct FileError {
 // The system's own text for the error `code`, in UTF-8, on one line.
 std::string SystemErrorText(uint32_t code);
 
+// What `error` means, in words, on one line: the system's text, or what
+// the layer found ("a directory, not a regular file", "locked by another
+// process"). `kind` is what was found, where anything was.
+std::string Describe(const FileError& error, FileKind kind = FileKind::kRegular);
+
 // What a read brought: `bytes` bytes. Fewer than asked for without an
 // error means that the file ended.
 struct ReadResult {

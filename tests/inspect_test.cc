@@ -542,13 +542,16 @@ TEST(Bounds, FindingsAreListedUpToTheCaps) {
 
 // cons_fix records.
 
-std::vector<Pair> Pairs(const std::vector<std::string>& aliases) { return MakeJob(aliases).pairs; }
+// The cons_fix file for these aliases.
+Bytes RecordsOf(const std::vector<std::string>& aliases) {
+  return ConsFixRecords(MakeJob(aliases).Aliases());
+}
 
 TEST(ConsFixWalk, RecordsOfAWellFormedJobPass) {
   const std::string first(64, 'f');  // fills its field: no zero after it
   const std::string last(76, 'z');
   const Job job = MakeJob({first, "b", "c\x01\xff", last});
-  const ConsFixReport r = WalkRecords(ConsFixRecords(job.pairs), &job);
+  const ConsFixReport r = WalkRecords(ConsFixRecords(job.Aliases()), &job);
   EXPECT_EQ(Describe(r), "");
   ASSERT_EQ(r.records.size(), 3u);
   EXPECT_EQ(r.records[0].first, first);
@@ -562,7 +565,7 @@ TEST(ConsFixWalk, RecordsOfAWellFormedJobPass) {
 }
 
 TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
-  const Bytes good = ConsFixRecords(Pairs({"a", "b", "c"}));
+  const Bytes good = RecordsOf({"a", "b", "c"});
   for (uint64_t record = 0; record < 2; ++record) {
     for (uint64_t at = 140; at < 176; ++at) {
       Bytes b = good;
@@ -583,7 +586,7 @@ TEST(ConsFixWalk, EveryMatrixValueFlippedIsReported) {
 }
 
 TEST(ConsFixWalk, PaddingNamesAndLength) {
-  Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
+  Bytes b = RecordsOf({"first", "second", "third"});
   b[10] = 'x';          // after "first"
   b[176 + 64 + 2] = 0;  // record 1's second name "third" becomes "th", a stray 'r' behind it
   b[176] = 'F';         // record 1 names another first alias
@@ -601,7 +604,7 @@ TEST(ConsFixWalk, PaddingNamesAndLength) {
 }
 
 TEST(ConsFixWalk, AgainstTheJob) {
-  const Bytes b = ConsFixRecords(Pairs({"first", "second", "third"}));
+  const Bytes b = RecordsOf({"first", "second", "third"});
   const Job job = MakeJob({"first", "second", "Third", "fourth"});
   EXPECT_EQ(Describe(WalkRecords(b, &job)),
             "record 1 (offset 176), record offset 64 (file offset 240): second name is \"third\", "
@@ -657,7 +660,7 @@ Report ReportOf(const Bytes& merged, const Bytes& records, const std::string& me
 TEST(Render, TextListsBlocksRecordsAndFailures) {
   Merged m = MakeMerged({{.n = 1, .m = 1, .k = 2, .seed = 7}});
   m.bytes[8 + 77] ^= 1;
-  const Bytes records = ConsFixRecords(Pairs({"first", "se\ncond"}));
+  const Bytes records = RecordsOf({"first", "se\ncond"});
   const std::string hash = HexWord(NameHash("alias0"));
   EXPECT_EQ(RenderText(ReportOf(m.bytes, records, "m.out", "c.out")),
             "block 0 at 8: length 196, hash " + hash +
@@ -671,7 +674,7 @@ TEST(Render, TextListsBlocksRecordsAndFailures) {
 TEST(Render, JsonHoldsTheSameReport) {
   Bytes merged(kMergedHeader.begin(), kMergedHeader.end());
   merged.push_back(0);
-  Bytes records = ConsFixRecords(Pairs({"a", "\x01\xff"}));
+  Bytes records = RecordsOf({"a", "\x01\xff"});
   records[148] = 1;
   Report report = ReportOf(merged, records, "m\"", "c");
   report.job = "j";

@@ -27,11 +27,11 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
   ASSERT_TRUE(id);
   platform::FailReadsAt(*id, 30, 1, 5);
   Job job;
-  const auto failure = CheckJob(job_file, job);
+  const Failure failure = CheckJob(job_file, job);
   platform::ClearReadFaults();
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->message, "Could not read input file " + job_file);
-  EXPECT_EQ(failure->detail, job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
+  ASSERT_EQ(failure.kind, FailureKind::kJobUnread);
+  EXPECT_EQ(failure.message, "Could not read input file " + job_file);
+  EXPECT_EQ(failure.detail, job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
   // Without the fault the same file is a good job.
   EXPECT_FALSE(CheckJob(job_file, job));
   EXPECT_EQ(job.pairs.size(), 2u);
@@ -40,29 +40,28 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
 TEST(CheckJob, GivesTheRunsFirstFailureWithItsDetail) {
   const ScratchDir dir;
   Job job;
-  auto failure = CheckJob(dir.At("missing.txt"), job);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->message, "Could not open input file " + dir.At("missing.txt"));
-  EXPECT_TRUE(failure->detail.starts_with(dir.At("missing.txt") + ": ")) << failure->detail;
+  Failure failure = CheckJob(dir.At("missing.txt"), job);
+  ASSERT_EQ(failure.kind, FailureKind::kJobUnopened);
+  EXPECT_EQ(failure.message, "Could not open input file " + dir.At("missing.txt"));
+  EXPECT_TRUE(failure.detail.starts_with(dir.At("missing.txt") + ": ")) << failure.detail;
 
   const std::string job_file = dir.At("job.txt");
   WriteText(job_file, "out.bin 1 2 3 4");
   failure = CheckJob(job_file, job);
   ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->message, "Could not read four numbers from input file " + job_file);
-  EXPECT_EQ(failure->detail,
-            job_file + ":1:16: num4: expected a number, found the end of the file");
+  EXPECT_EQ(failure.message, "Could not read four numbers from input file " + job_file);
+  EXPECT_EQ(failure.detail, job_file + ":1:16: num4: expected a number, found the end of the file");
 
   // Two spellings of one path: the path is named.
   WriteText(job_file, dir.At("out.bin") + " " + dir.At("sub/../out.bin") + " 1 2 3 4");
   failure = CheckJob(job_file, job);
   ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->message, "Output files cannot have the same name");
-  EXPECT_TRUE(failure->detail.ends_with(
+  EXPECT_EQ(failure.message, "Output files cannot have the same name");
+  EXPECT_TRUE(failure.detail.ends_with(
       " reach one file (the same path " +
       std::string(reinterpret_cast<const char*>((dir.path() / "out.bin").u8string().c_str())) +
       ")"))
-      << failure->detail;
+      << failure.detail;
 }
 
 }  // namespace

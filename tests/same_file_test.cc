@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "driver/messages.h"
 #include "tests/fixture.h"
 #include "tests/scratch_dir.h"
 
@@ -25,48 +26,42 @@ Job JobOf(const std::string& merged, const std::string& cons_fix, std::vector<st
   return job;
 }
 
-TEST(FindOutputClash, NamesTheFirstClashAsWritten) {
+TEST(CheckOutputsApart, NamesTheFirstClashAsWritten) {
   const Dir d;
   const std::string job = d.At("job.txt");
   // Different spellings of b.src, which exists: found by inode, named as
   // the job spells the input.
-  auto clash = FindOutputClash(
+  Failure clash = CheckOutputsApart(
       JobOf(d.At("out"), d.At("./b.src"), {d.At("a.src"), d.At("b.src"), d.At("x/../b.src")}), job);
-  ASSERT_TRUE(clash);
-  EXPECT_EQ(clash->output, d.At("./b.src"));
-  EXPECT_EQ(clash->other, d.At("b.src"));
-  EXPECT_FALSE(clash->other_is_output);
+  EXPECT_EQ(clash.kind, FailureKind::kSameFile);
+  EXPECT_EQ(clash.message, message::SameFile(d.At("./b.src"), d.At("b.src")));
 
   // Neither exists: found by normalised path; the merged name comes first.
   clash =
-      FindOutputClash(JobOf(d.At("new"), d.At("fix"), {d.At("a.src"), d.At("sub/../new")}), job);
-  ASSERT_TRUE(clash);
-  EXPECT_EQ(clash->output, d.At("new"));
-  EXPECT_EQ(clash->other, d.At("sub/../new"));
+      CheckOutputsApart(JobOf(d.At("new"), d.At("fix"), {d.At("a.src"), d.At("sub/../new")}), job);
+  EXPECT_EQ(clash.message, message::SameFile(d.At("new"), d.At("sub/../new")));
 
   // A missing output that normalises onto an existing input.
-  clash = FindOutputClash(JobOf(d.At("none/../a.src"), d.At("fix"), {d.At("b.src"), d.At("a.src")}),
-                          job);
-  ASSERT_TRUE(clash);
-  EXPECT_EQ(clash->other, d.At("a.src"));
+  clash = CheckOutputsApart(
+      JobOf(d.At("none/../a.src"), d.At("fix"), {d.At("b.src"), d.At("a.src")}), job);
+  EXPECT_EQ(clash.message, message::SameFile(d.At("none/../a.src"), d.At("a.src")));
 
   // The job file itself, before any input.
-  clash = FindOutputClash(JobOf(d.At("out"), d.At("./job.txt"), {d.At("job.txt")}), job);
-  ASSERT_TRUE(clash);
-  EXPECT_EQ(clash->other, job);
+  clash = CheckOutputsApart(JobOf(d.At("out"), d.At("./job.txt"), {d.At("job.txt")}), job);
+  EXPECT_EQ(clash.message, message::SameFile(d.At("./job.txt"), job));
 }
 
-TEST(FindOutputClash, OutputsUnderTwoSpellings) {
+TEST(CheckOutputsApart, OutputsUnderTwoSpellings) {
   const Dir d;
-  const auto clash =
-      FindOutputClash(JobOf(d.At("out"), d.At("./out"), {d.At("a.src")}), d.At("job"));
-  ASSERT_TRUE(clash);
-  EXPECT_TRUE(clash->other_is_output);
+  const Failure clash =
+      CheckOutputsApart(JobOf(d.At("out"), d.At("./out"), {d.At("a.src")}), d.At("job"));
+  EXPECT_EQ(clash.kind, FailureKind::kSameOutputNames);
+  EXPECT_EQ(clash.message, "Output files cannot have the same name");
 }
 
-TEST(FindOutputClash, NoneWhenAllDiffer) {
+TEST(CheckOutputsApart, NoneWhenAllDiffer) {
   const Dir d;
-  EXPECT_FALSE(FindOutputClash(
+  EXPECT_FALSE(CheckOutputsApart(
       JobOf(d.At("out"), d.At("fix"), {d.At("a.src"), d.At("b.src"), d.At("a.src")}), d.At("job")));
 }
 

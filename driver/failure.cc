@@ -1,0 +1,51 @@
+#include "driver/failure.h"
+
+#include <cstdio>
+#include <string>
+
+#include "driver/messages.h"
+
+namespace blkmerge {
+
+std::string Quote(std::string_view text, const char* escape) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20 || b == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, escape, b);
+      out += code;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string Place(std::string_view job_file, TextPosition where) {
+  return std::string(job_file) + ":" + std::to_string(where.line) + ":" +
+         std::to_string(where.column) + ": ";
+}
+
+std::string FileDetail(std::string_view name, const platform::FileError& error,
+                       platform::FileKind kind) {
+  return std::string(name) + ": " + platform::Describe(error, kind);
+}
+
+Failure InputUnopened(const Pair& pair, const platform::File& file) {
+  return {FailureKind::kInputUnopened, message::CouldNotOpenInput(pair.input),
+          FileDetail(pair.input, file.error(), file.info().kind)};
+}
+
+Failure InputRefused(const Pair& pair, const InputProblem& problem) {
+  const bool unread = problem.kind == InputProblem::Kind::kReadFailed;
+  return {unread ? FailureKind::kInputUnread : FailureKind::kInputDamaged,
+          unread ? message::CouldNotReadInput(pair.input) : message::InputDamaged(pair.input),
+          pair.input + ": " + problem.Describe()};
+}
+
+}  // namespace blkmerge
