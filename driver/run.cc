@@ -81,12 +81,10 @@ class Reporter {
 // Memory from malloc, which says when there is none without throwing:
 // where memory is that short, even throwing may fail.
 struct Free {
-  void operator()(uint8_t* p) const { std::free(p); }  // NOLINT(cppcoreguidelines-no-malloc)
+  void operator()(uint8_t* p) const { std::free(p); }
 };
 using Memory = std::unique_ptr<uint8_t, Free>;
-Memory Allocate(size_t size) {
-  return Memory(static_cast<uint8_t*>(std::malloc(size)));  // NOLINT(cppcoreguidelines-no-malloc)
-}
+Memory Allocate(size_t size) { return Memory(static_cast<uint8_t*>(std::malloc(size))); }
 
 // What the run writes from, allocated before any output is touched, so
 // that a run short of memory leaves every file as it was.

@@ -146,6 +146,69 @@ void StampSecondTable(std::span<uint8_t> entries, uint32_t hash) {
 
 bool WriteMergedHeader(Sink& out) { return out.Write(kMergedHeader) && out.Flush(); }
 
+namespace {
+
+// Where the first tail word lands in the block when the input is well
+// formed: the tying words are computed from P and D, whatever the input
+// holds.
+int32_t TailInBlock(const BlockLayout& l) {
+  return Wrap(int64_t{l.p} - l.d - static_cast<int64_t>(block::kFrontShift));
+}
+
+// The block's front part: the input's, with the hash, the numbers and the
+// offsets in place.
+std::array<uint8_t, block::kFrontSize> BlockFront(const InputHead& in, uint32_t h,
+                                                  const Numbers& numbers) {
+  const BlockLayout& l = in.layout;
+  const int32_t tail_ref = Wrap(block::TailRefFor(TailInBlock(l)));
+  std::array<uint8_t, block::kFrontSize> front;
+  std::memcpy(front.data(), in.front.data() + block::kFrontShift, front.size());
+  StoreLE32(front.data() + block::kHash1, h);
+  StoreLE32(front.data() + block::kTailRef, tail_ref);
+  StoreLEFloat(front.data() + block::kNum2, numbers.num2);
+  StoreLEFloat(front.data() + block::kNum3, numbers.num3);
+  StoreLEFloat(front.data() + block::kNum4, numbers.num4);
+  StoreLEFloat(front.data() + block::kNum1, numbers.num1);
+  StoreLE24(front.data() + block::kTailRef24, static_cast<uint32_t>(tail_ref));
+  StoreLE32(front.data() + block::kLtail, Wrap(int64_t{l.ltail} - l.d));
+  StoreLE32(front.data() + block::kLtable, Wrap(int64_t{l.ltable} - l.d));
+  StoreLE32(front.data() + block::kHash2, h);
+  return front;
+}
+
+// The block's tail and trailer.
+std::array<uint8_t, block::kEndSize> BlockEnd(const InputHead& in, const Numbers& numbers) {
+  std::array<uint8_t, block::kEndSize> end;
+  StoreLE32(end.data() + block::kTailZero, uint32_t{0});
+  StoreLE32(end.data() + block::kBackRef, Wrap(block::BackRefFor(TailInBlock(in.layout))));
+  std::memcpy(end.data() + block::kTailCopied, in.tail.data() + block::kTailCopied,
+              block::kTailCopiedSize);
+  StoreLEFloat(end.data() + block::kTrailerNum1, numbers.num1);
+  StoreLE32(end.data() + block::kTrailerMarker, block::kMarker);
+  std::memcpy(end.data() + block::kTrailerTag, block::kTag.data(), block::kTag.size());
+  StoreLE32(end.data() + block::kTrailerZero, uint32_t{0});
+  return end;
+}
+
+// Copies the second table, read straight into the sink's buffer and
+// stamped there, whole entries at a time.
+IoStatus CopySecondTable(Source& in, const BlockLayout& l, uint32_t h, Sink& out) {
+  for (uint64_t done = 0; done < l.SecondTableSize();) {
+    const auto want =
+        static_cast<size_t>(std::min<uint64_t>(kStampChunk, l.SecondTableSize() - done));
+    const std::span<uint8_t> room = out.Room(want);
+    if (room.empty()) return IoStatus::kWriteFailed;
+    const std::span<uint8_t> part = room.first(room.size() - room.size() % kEntrySize);
+    if (!in.ReadAt(l.SecondTableOffset() + done, part)) return IoStatus::kReadFailed;
+    StampSecondTable(part, h);
+    out.Commit(part.size());
+    done += part.size();
+  }
+  return IoStatus::kOk;
+}
+
+}  // namespace
+
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out,
                            InputProblem* problem) {
   const auto refuse = [problem](const InputProblem& found) {
@@ -153,66 +216,23 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
     return found.kind == InputProblem::Kind::kReadFailed ? RewriteStatus::kReadFailed
                                                          : RewriteStatus::kDamaged;
   };
-  InputHead input_head;
-  if (const auto found = ReadInputHead(in, input_head)) return refuse(*found);
-  const std::array<uint8_t, input::kFrontSize>& front = input_head.front;
-  const std::array<uint8_t, input::kTailSize>& tail_bytes = input_head.tail;
-  const BlockLayout& l = input_head.layout;
-
+  InputHead head;
+  if (const auto found = ReadInputHead(in, head)) return refuse(*found);
+  const BlockLayout& l = head.layout;
   const uint32_t h = NameHash(alias);
-  // Where the tail lands in the block when the input is well formed: the
-  // tying words are computed from P and D, whatever the input holds.
-  const int32_t tail = Wrap(int64_t{l.p} - l.d - static_cast<int64_t>(block::kFrontShift));
-  const int32_t tail_ref = Wrap(block::TailRefFor(tail));
 
-  std::array<uint8_t, block::kFrontSize> head;
-  std::memcpy(head.data(), front.data() + block::kFrontShift, head.size());
-  StoreLE32(head.data() + block::kHash1, h);
-  StoreLE32(head.data() + block::kTailRef, tail_ref);
-  StoreLEFloat(head.data() + block::kNum2, numbers.num2);
-  StoreLEFloat(head.data() + block::kNum3, numbers.num3);
-  StoreLEFloat(head.data() + block::kNum4, numbers.num4);
-  StoreLEFloat(head.data() + block::kNum1, numbers.num1);
-  StoreLE24(head.data() + block::kTailRef24, static_cast<uint32_t>(tail_ref));
-  StoreLE32(head.data() + block::kLtail, Wrap(int64_t{l.ltail} - l.d));
-  StoreLE32(head.data() + block::kLtable, Wrap(int64_t{l.ltable} - l.d));
-  StoreLE32(head.data() + block::kHash2, h);
-  if (!out.Write(head)) return RewriteStatus::kWriteFailed;
-
-  switch (out.CopyFrom(in, input::kFrontSize, l.FirstTableSize())) {
-    case IoStatus::kOk: break;
-    case IoStatus::kReadFailed:
-      return refuse(ReadFailure(in, InputPart::kFirstTable, input::kFrontSize, l.FirstTableSize()));
-    case IoStatus::kWriteFailed: return RewriteStatus::kWriteFailed;
+  if (!out.Write(BlockFront(head, h, numbers))) return RewriteStatus::kWriteFailed;
+  IoStatus copied = out.CopyFrom(in, input::kFrontSize, l.FirstTableSize());
+  if (copied == IoStatus::kReadFailed) {
+    return refuse(ReadFailure(in, InputPart::kFirstTable, input::kFrontSize, l.FirstTableSize()));
   }
-
-  // The second table is read straight into the sink's buffer and stamped
-  // there, whole entries at a time.
-  for (uint64_t done = 0; done < l.SecondTableSize();) {
-    const auto want =
-        static_cast<size_t>(std::min<uint64_t>(kStampChunk, l.SecondTableSize() - done));
-    const std::span<uint8_t> room = out.Room(want);
-    if (room.empty()) return RewriteStatus::kWriteFailed;
-    const std::span<uint8_t> part = room.first(room.size() - room.size() % kEntrySize);
-    if (!in.ReadAt(l.SecondTableOffset() + done, part)) {
-      return refuse(
-          ReadFailure(in, InputPart::kSecondTable, l.SecondTableOffset(), l.SecondTableSize()));
-    }
-    StampSecondTable(part, h);
-    out.Commit(part.size());
-    done += part.size();
+  if (copied == IoStatus::kOk) copied = CopySecondTable(in, l, h, out);
+  if (copied == IoStatus::kReadFailed) {
+    return refuse(
+        ReadFailure(in, InputPart::kSecondTable, l.SecondTableOffset(), l.SecondTableSize()));
   }
-
-  std::array<uint8_t, block::kEndSize> end;
-  StoreLE32(end.data() + block::kTailZero, uint32_t{0});
-  StoreLE32(end.data() + block::kBackRef, Wrap(block::BackRefFor(tail)));
-  std::memcpy(end.data() + block::kTailCopied, tail_bytes.data() + block::kTailCopied,
-              block::kTailCopiedSize);
-  StoreLEFloat(end.data() + block::kTrailerNum1, numbers.num1);
-  StoreLE32(end.data() + block::kTrailerMarker, block::kMarker);
-  std::memcpy(end.data() + block::kTrailerTag, block::kTag.data(), block::kTag.size());
-  StoreLE32(end.data() + block::kTrailerZero, uint32_t{0});
-  if (!out.Write(end) || !out.Flush()) return RewriteStatus::kWriteFailed;
+  if (copied == IoStatus::kWriteFailed) return RewriteStatus::kWriteFailed;
+  if (!out.Write(BlockEnd(head, numbers)) || !out.Flush()) return RewriteStatus::kWriteFailed;
   return RewriteStatus::kOk;
 }
 

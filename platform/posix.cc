@@ -66,7 +66,7 @@ int OpenDescriptor(std::string_view name, int flags, FileInfo& info, FileError& 
 
 std::string SystemErrorText(uint32_t code) {
   // strerror is not thread-safe, but only this thread asks.
-  return std::strerror(static_cast<int>(code));  // NOLINT(concurrency-mt-unsafe)
+  return std::strerror(static_cast<int>(code));
 }
 
 std::optional<std::filesystem::path> PathOf(std::string_view name) {
