@@ -48,8 +48,9 @@ class FileBuf final : public std::streambuf {
 
 }  // namespace
 
-Failure ReadJobFile(const std::string& name, Job& job) {
+Failure ReadJobFile(const std::string& name, Job& job, platform::FileInfo* opened) {
   platform::File file = platform::File::OpenStream(name);
+  if (opened != nullptr) *opened = file.info();
   if (!file.is_open()) {
     return {FailureKind::kJobUnopened, message::CouldNotOpenInput(name),
             FileDetail(name, file.error(), file.info().kind)};

@@ -6,6 +6,7 @@
 
 #include "driver/failure.h"
 #include "driver/job.h"
+#include "platform/file.h"
 
 namespace blkmerge {
 
@@ -13,8 +14,8 @@ namespace blkmerge {
 // (kJobUnopened) when the file cannot be opened, is a directory or a
 // device (a device may never end), or (kJobUnread) when a read fails
 // before its end: a job is never taken from part of its file. A pipe is
-// read to its end.
-Failure ReadJobFile(const std::string& name, Job& job);
+// read to its end. `opened`, where given, is set to what the job file is.
+Failure ReadJobFile(const std::string& name, Job& job, platform::FileInfo* opened = nullptr);
 
 }  // namespace blkmerge
 

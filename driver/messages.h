@@ -13,6 +13,7 @@ inline constexpr std::string_view kSameOutputNames = "Output files cannot have t
 inline constexpr std::string_view kNotEnoughMemory = "Not enough memory";
 // Stand for the console in "Output file OUT is the same file as ...".
 inline constexpr std::string_view kStandardOutput = "standard output";
+inline constexpr std::string_view kStandardError = "standard error";
 
 // The job file's own failures; `job_file` as given on the command line.
 std::string NoOutputNames(std::string_view job_file);

@@ -5,8 +5,8 @@
 
 namespace blkmerge {
 
-Failure CheckJob(const std::string& job_file, Job& job) {
-  if (Failure failure = ReadJobFile(job_file, job)) return failure;
+Failure CheckJob(const std::string& job_file, Job& job, platform::FileInfo* opened) {
+  if (Failure failure = ReadJobFile(job_file, job, opened)) return failure;
   return CheckOutputsApart(job, job_file);
 }
 

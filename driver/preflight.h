@@ -7,6 +7,7 @@
 
 #include "driver/failure.h"
 #include "driver/job.h"
+#include "platform/file.h"
 
 namespace blkmerge {
 
@@ -14,7 +15,8 @@ namespace blkmerge {
 // output: the file read to its end, the job reader's checks, then the
 // same-file checks (the outputs with each other, with the job file and
 // with every input). Returns the first failure, or none with `job` read.
-Failure CheckJob(const std::string& job_file, Job& job);
+// `opened`, where given, is set to what the job file is.
+Failure CheckJob(const std::string& job_file, Job& job, platform::FileInfo* opened = nullptr);
 
 }  // namespace blkmerge
 

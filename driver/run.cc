@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -15,6 +16,7 @@
 #include "merge/block.h"
 #include "merge/io.h"
 #include "platform/file.h"
+#include "platform/output.h"
 #include "platform/process.h"
 
 namespace blkmerge {
@@ -73,6 +75,7 @@ class Reporter {
   }
 
   const std::optional<platform::FileInfo>& OutputInfo() { return console_.OutputInfo(); }
+  const std::optional<platform::FileInfo>& ErrorInfo() { return console_.ErrorInfo(); }
 
  private:
   platform::Console console_;
@@ -114,103 +117,125 @@ struct Buffers {
   }
 };
 
-// The two outputs while the run writes them: open, locked, and cut back
-// to what a failed or interrupted run leaves.
+// The two outputs while the run writes them.
 struct Outputs {
-  static constexpr size_t kMerged = 0;
-  static constexpr size_t kConsFix = 1;
+  platform::Output merged;
+  platform::Output cons_fix;
 
-  platform::File merged;
-  platform::File cons_fix;
-  uint64_t complete = 0;  // where the merged file's last complete block ends
-  platform::InterruptGuard guard;
-
-  // From now on a failure or an interrupt leaves the merged file `length`
-  // bytes long.
-  void Complete(uint64_t length) {
-    complete = length;
-    guard.Keep(kMerged, merged, length);
-  }
-  // Best effort: the failure is reported whether or not the cut works.
-  void CutBack() {
-    merged.Truncate(complete);
-    cons_fix.Truncate(0);
+  void GiveUp() {
+    merged.Abandon();
+    cons_fix.Abandon();
   }
 };
 
-// Empties an output that holds anything. One that is empty already (a new
-// file, mostly) is not truncated: on ext4 a truncation marks the file for
-// writeback at close, which made closing a large merged file wait for the
-// disk (a large job took 1.5 times as long).
-bool Empty(platform::File& file) { return file.info().size == 0 || file.Truncate(0); }
-
-// Opens again an output that was closed, to cut it back: the regular file
-// that `name` still leads to, when it is the one `closed` was. Otherwise a
-// closed File, which cuts nothing: a file that has gone is not made again,
-// and one put in its place is not the run's to empty.
-platform::File Reopen(const std::string& name, const platform::File& closed) {
-  if (closed.info().kind != platform::FileKind::kRegular) return {};
-  const auto path = platform::PathOf(name);
-  const auto now = path ? platform::InfoOf(*path) : std::nullopt;
-  if (!now || now->id != closed.info().id) return {};
-  return platform::File::OpenOutput(name);
-}
-
 // The failure of an output that cannot be opened, emptied or written.
-Failure OutputFailure(FailureKind kind, const std::string& name, const platform::File& file) {
+Failure OutputFailure(FailureKind kind, const std::string& name, const platform::FileError& error,
+                      platform::FileKind found = platform::FileKind::kRegular) {
   return {kind,
           kind == FailureKind::kOutputUnopened ? message::CouldNotOpenOutput(name)
                                                : message::CouldNotWriteOutput(name),
-          FileDetail(name, file.error(), file.info().kind)};
+          FileDetail(name, error, found)};
 }
 
-// The steps from the merged file's header to the closed outputs.
+Failure OutputUnopened(const std::string& name, const platform::Output& output) {
+  const auto& found = output.existing();
+  return OutputFailure(FailureKind::kOutputUnopened, name, output.error(),
+                       found ? found->kind : platform::FileKind::kRegular);
+}
+
+// What the outputs must not be besides each other, as the run found them.
+struct Others {
+  std::string job_file;
+  platform::FileInfo job;
+  std::optional<platform::FileInfo> standard_output;
+  std::optional<platform::FileInfo> standard_error;
+};
+
+// Finds both outputs, checks that they are two files, opens and locks
+// both, then checks what they are as opened; and only then empties one
+// written in place. A run refused on the way leaves every file as it was.
+Failure OpenOutputs(const Job& job, const Others& others, Outputs& out) {
+  const std::array outputs = {std::pair{&out.merged, &job.merged_name},
+                              std::pair{&out.cons_fix, &job.cons_fix_name}};
+  for (const auto& [output, name] : outputs) {
+    *output = platform::Output::Find(*name);
+    if (!output->found()) return OutputUnopened(*name, *output);
+  }
+  if (Failure failure = CheckTargetsApart(job, out.merged, out.cons_fix)) return failure;
+  for (const auto& [output, name] : outputs) {
+    if (!output->Open()) return OutputUnopened(*name, *output);
+  }
+  for (const auto& [output, name] : outputs) {
+    for (const auto& [other, file] :
+         {std::pair{std::string_view(others.job_file), std::optional(others.job)},
+          {message::kStandardOutput, others.standard_output},
+          {message::kStandardError, others.standard_error}}) {
+      if (Failure failure = CheckNotFile(*name, *output, std::string(other), file)) return failure;
+    }
+  }
+  for (const auto& [output, name] : outputs) {
+    if (output->is_terminal()) {
+      return OutputFailure(FailureKind::kOutputUnopened, *name,
+                           {platform::FileError::Kind::kTerminal});
+    }
+    if (!output->Empty())
+      return OutputFailure(FailureKind::kOutputUnopened, *name, output->file().error());
+  }
+  return {};
+}
+
+// The steps from the merged file's header to both outputs in their places.
 int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& out) {
-  // The failure's detail is taken before the cut, which may fail too.
+  // The failure's detail is taken before the outputs are given up.
   auto fail = [&](const Failure& failure) {
-    out.CutBack();
+    out.GiveUp();
     return reporter.Fail(failure);
   };
-  auto write_failed = [&](const std::string& name, const platform::File& file) {
-    return fail(OutputFailure(FailureKind::kOutputUnwritten, name, file));
+  auto write_failed = [&](const std::string& name, const platform::FileError& error) {
+    return fail(OutputFailure(FailureKind::kOutputUnwritten, name, error));
   };
 
-  FileSink merged(out.merged, std::span<uint8_t, FileSink::kBufferSize>(buffers.sink.get(),
-                                                                        FileSink::kBufferSize));
-  if (!WriteMergedHeader(merged)) return write_failed(job.merged_name, out.merged);
+  FileSink merged(out.merged.file(), std::span<uint8_t, FileSink::kBufferSize>(
+                                         buffers.sink.get(), FileSink::kBufferSize));
+  if (!WriteMergedHeader(merged)) return write_failed(job.merged_name, out.merged.file().error());
   // Every block is flushed whole, so what the sink has written is where
-  // the last complete block ends. A block that fails part-way (an input
-  // that shrinks or cannot be read, a full disk) is cut off again.
-  out.Complete(merged.written());
+  // the last complete block ends: where a merged file written in place is
+  // cut back to when the run fails.
+  out.merged.Keep(merged.written());
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
     const platform::File input_file = platform::File::OpenInput(pair.input);
     if (!input_file.is_open()) return fail(InputUnopened(pair, input_file));
+    // Its name was checked before the run began; the file opened is too.
+    for (const auto& [output, name] :
+         {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
+      if (Failure f = CheckNotFile(*name, *output, pair.input, input_file.info())) return fail(f);
+    }
     FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
     InputProblem problem;
     switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
       case RewriteStatus::kOk: break;
       case RewriteStatus::kDamaged:
       case RewriteStatus::kReadFailed: return fail(InputRefused(pair, problem));
-      case RewriteStatus::kWriteFailed: return write_failed(job.merged_name, out.merged);
+      case RewriteStatus::kWriteFailed:
+        return write_failed(job.merged_name, out.merged.file().error());
     }
-    out.Complete(merged.written());
+    out.merged.Keep(merged.written());
     reporter.Say(buffers.processed[i]);
   }
 
-  // The records are written straight from their buffer, in one call; a
-  // write that fails part-way leaves the file empty, as every failed run
-  // does.
-  if (!out.cons_fix.Write(buffers.records)) return write_failed(job.cons_fix_name, out.cons_fix);
-  out.guard.Clear();
-  if (!out.merged.Close()) return write_failed(job.merged_name, out.merged);
-  if (!out.cons_fix.Close()) {
-    // The close took the handle with it, failed or not: the file is opened
-    // again by name to be cut back.
-    const Failure failure =
-        OutputFailure(FailureKind::kOutputUnwritten, job.cons_fix_name, out.cons_fix);
-    out.cons_fix = Reopen(job.cons_fix_name, out.cons_fix);
-    return fail(failure);
+  // The records are written straight from their buffer, in one call.
+  if (!out.cons_fix.file().Write(buffers.records)) {
+    return write_failed(job.cons_fix_name, out.cons_fix.file().error());
+  }
+  if (!out.merged.Close()) return write_failed(job.merged_name, out.merged.file().error());
+  if (!out.cons_fix.Close()) return write_failed(job.cons_fix_name, out.cons_fix.file().error());
+  // The cons_fix file first: a crash between the two leaves the old merged
+  // file, older than the job, which a build then makes again.
+  platform::FileError error;
+  const std::array<platform::Output*, 2> order = {&out.cons_fix, &out.merged};
+  if (const int failed = platform::Publish(order, error); failed >= 0) {
+    return write_failed(failed == 0 ? job.cons_fix_name : job.merged_name, error);
   }
   reporter.Say(message::Produced(job.cons_fix_name));
   return reporter.Exit(kExitSuccess);
@@ -222,48 +247,32 @@ int RunJob(Reporter& reporter, int argc, const char* const* argv) {
     reporter.Explain("expected one argument, the job file, but got " + std::to_string(argc - 1));
     return reporter.Exit(kExitUsage);
   }
-  const std::string job_file = argv[1];
+  Others others{.job_file = argv[1], .job = {}, .standard_output = {}, .standard_error = {}};
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  if (const Failure failure = CheckJob(job_file, job)) return reporter.Fail(failure);
-  // Console lines written into an output would corrupt it, whatever kind
-  // of file standard output is.
-  if (const auto& output = reporter.OutputInfo()) {
-    if (const Failure failure = CheckNotConsole(job, *output)) return reporter.Fail(failure);
+  if (const Failure failure = CheckJob(others.job_file, job, &others.job)) {
+    return reporter.Fail(failure);
   }
   Buffers buffers;
   if (const Failure failure = buffers.Allocate(job)) return reporter.Fail(failure);
 
-  // Both outputs are opened, and locked, before either is emptied: a run
-  // that cannot have both leaves an existing output as it was.
+  // Console lines written into an output would corrupt it, whatever kind
+  // of file standard output or standard error is.
+  others.standard_output = reporter.OutputInfo();
+  others.standard_error = reporter.ErrorInfo();
+  const platform::InterruptGuard guard;
   Outputs out;
-  out.merged = platform::File::OpenOutput(job.merged_name);
-  if (!out.merged.is_open()) {
-    return reporter.Fail(OutputFailure(FailureKind::kOutputUnopened, job.merged_name, out.merged));
+  if (const Failure failure = OpenOutputs(job, others, out)) {
+    out.GiveUp();
+    return reporter.Fail(failure);
   }
-  out.cons_fix = platform::File::OpenOutput(job.cons_fix_name);
-  if (!out.cons_fix.is_open()) {
-    return reporter.Fail(
-        OutputFailure(FailureKind::kOutputUnopened, job.cons_fix_name, out.cons_fix));
-  }
-  // From here an interrupt leaves both outputs empty, so that one emptied
-  // is never left beside the other's old bytes.
-  out.guard.Keep(Outputs::kConsFix, out.cons_fix, 0);
-  out.Complete(0);
-  for (auto [file, name] :
-       {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
-    if (!Empty(*file)) {
-      return reporter.Fail(OutputFailure(FailureKind::kOutputUnopened, *name, *file));
-    }
-  }
-
   try {
     return WriteOutputs(reporter, job, buffers, out);
   } catch (const std::bad_alloc&) {
     // Not expected, with everything allocated up front; the outputs are
     // left as any failed run leaves them.
-    out.CutBack();
+    out.GiveUp();
     return reporter.Fail(message::kNotEnoughMemory, kWhileWriting);
   }
 }

@@ -124,18 +124,28 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fa.SameAs(fb).has_value();
 }
 
-Failure CheckNotConsole(const Job& job, const platform::FileInfo& console) {
-  if (!console.id) return {};
-  for (const std::string* name : {&job.merged_name, &job.cons_fix_name}) {
-    const auto info = InfoOfName(*name);
-    if (!info || info->id != console.id) continue;
-    if (console.kind == platform::FileKind::kDevice) {
-      const auto null = InfoOfName(std::string(platform::kNullDevice));
-      if (null && null->id == console.id) continue;
-    }
-    return Clash(*name, std::string(message::kStandardOutput), {.id = console.id, .path = {}});
+Failure CheckTargetsApart(const Job& job, const platform::Output& merged,
+                          const platform::Output& cons_fix) {
+  if (!merged.SameTarget(cons_fix)) return {};
+  std::string detail;
+  if (merged.existing() && merged.existing()->id) {
+    detail = Reach(job.merged_name, job.cons_fix_name, {.id = merged.existing()->id, .path = {}});
+  } else {
+    detail = job.merged_name + " and " + job.cons_fix_name + " reach one file (the name " +
+             Quote(merged.leaf()) + " in one folder)";
   }
-  return {};
+  return {FailureKind::kSameOutputNames, std::string(message::kSameOutputNames), std::move(detail)};
+}
+
+Failure CheckNotFile(const std::string& name, const platform::Output& output,
+                     const std::string& other, const std::optional<platform::FileInfo>& file) {
+  const auto& opened = output.existing();
+  if (!opened || !opened->id || !file || opened->id != file->id) return {};
+  if (opened->kind == platform::FileKind::kDevice) {
+    const auto null = InfoOfName(std::string(platform::kNullDevice));
+    if (null && null->id == opened->id) return {};
+  }
+  return Clash(name, other, {.id = opened->id, .path = {}});
 }
 
 Failure CheckOutputsApart(const Job& job, const std::string& job_file) {

@@ -9,6 +9,7 @@
 #include "driver/failure.h"
 #include "driver/job.h"
 #include "platform/file.h"
+#include "platform/output.h"
 
 namespace blkmerge {
 
@@ -31,10 +32,20 @@ std::optional<std::filesystem::path> WherePut(const std::string& name);
 // same normalised absolute path.
 Failure CheckOutputsApart(const Job& job, const std::string& job_file);
 
-// Fails (kSameFile) when an output name reaches the open file `console`
-// (standard output), whatever kind of file it is, by its file identity;
-// the null device, which keeps nothing that could mix, excepted.
-Failure CheckNotConsole(const Job& job, const platform::FileInfo& console);
+// The checks of the outputs as opened, by the identity of what is opened
+// and what would be replaced, so that a link repointed between a look-up
+// and an open cannot slip through.
+//
+// Fails (kSameOutputNames) when the two outputs lead to one file: the same
+// file, or the same name in the same folder for a file not there yet.
+Failure CheckTargetsApart(const Job& job, const platform::Output& merged,
+                          const platform::Output& cons_fix);
+// Fails (kSameFile) when the output `name`, as opened, is the file with
+// identity `id`, named `other` in the message: the job file, an input,
+// standard output or standard error. The null device keeps nothing that
+// could mix, and may be both.
+Failure CheckNotFile(const std::string& name, const platform::Output& output,
+                     const std::string& other, const std::optional<platform::FileInfo>& file);
 
 }  // namespace blkmerge
 

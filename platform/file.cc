@@ -64,6 +64,7 @@ std::string Describe(const FileError& error, FileKind kind) {
                                           : "a device, which may never end";
     case Kind::kLocked: return "locked by another process";
     case Kind::kBadName: return "the name is not UTF-8";
+    case Kind::kTerminal: return "a terminal, which cannot keep an output";
     case Kind::kNone: break;
   }
   return "no error";

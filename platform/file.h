@@ -48,6 +48,7 @@ struct FileError {
     kNoEnd,       // a directory or a device, which cannot be read to an end
     kLocked,      // another process holds the file's lock
     kBadName,     // the text names no file (on Windows: it is not UTF-8)
+    kTerminal,    // a terminal, where an output would only be shown
   };
   Kind kind = Kind::kNone;
   uint32_t code = 0;  // kSystem: errno on POSIX, GetLastError() on Windows
@@ -148,7 +149,7 @@ class File {
  private:
   friend uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                                bool& unsupported);
-  friend class InterruptGuard;
+  friend class Output;
 
   // A descriptor on POSIX, a HANDLE on Windows.
   static constexpr intptr_t kNoHandle = -1;

@@ -8,7 +8,16 @@
 
 #include "platform/file.h"
 
+#ifndef _WIN32
+struct stat;
+#endif
+
 namespace blkmerge::platform::native {
+
+#ifndef _WIN32
+// What `st` says a file is.
+FileInfo InfoFromStat(const struct ::stat& st);
+#endif
 
 // Writes all of `bytes` to a descriptor (POSIX) or handle (Windows):
 // the one write loop of both tools. Returns why it failed, or nothing.

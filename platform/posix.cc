@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -17,9 +16,8 @@
 #include "platform/process.h"
 
 namespace blkmerge::platform {
-namespace {
 
-FileInfo InfoFromStat(const struct stat& st) {
+FileInfo native::InfoFromStat(const struct stat& st) {
   FileInfo info;
   if (S_ISREG(st.st_mode)) {
     info.kind = FileKind::kRegular;
@@ -34,6 +32,10 @@ FileInfo InfoFromStat(const struct stat& st) {
   info.id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return info;
 }
+
+namespace {
+
+using native::InfoFromStat;
 
 std::optional<FileInfo> InfoOfDescriptor(int fd) {
   struct stat st {};
@@ -260,65 +262,18 @@ FileError WriteStandardError(std::span<const uint8_t> bytes) {
 
 }  // namespace native
 
-namespace {
-
-// What the signal handler cuts back. Each length is stored before the
-// block it guards is written, and read by the handler alone.
-std::array<std::atomic<int>, InterruptGuard::kFiles> guarded_fd = {-1, -1};
-std::array<std::atomic<uint64_t>, InterruptGuard::kFiles> guarded_length = {};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free,
-              "the signal handler may use lock-free atomics only");
-
-constexpr std::array<int, 3> kInterrupts = {SIGINT, SIGTERM, SIGHUP};
-
-}  // namespace
-
-// Async-signal-safe calls only: ftruncate, sigaction, raise.
-extern "C" void BlkmergeCutBackAndEnd(int signal_number) {
-  for (size_t i = 0; i < InterruptGuard::kFiles; ++i) {
-    const int fd = guarded_fd[i].load();
-    if (fd >= 0) (void)ftruncate(fd, static_cast<off_t>(guarded_length[i].load()));
-  }
-  struct sigaction default_action {};
-  default_action.sa_handler = SIG_DFL;
-  sigaction(signal_number, &default_action, nullptr);
-  // Blocked while this handler runs: delivered as it returns, the default
-  // action then ends the process by the signal.
-  raise(signal_number);
-}
-
-InterruptGuard::InterruptGuard() {
-  struct sigaction action {};
-  action.sa_handler = BlkmergeCutBackAndEnd;
-  // One cut at a time: the other interrupts wait while one is handled.
-  sigemptyset(&action.sa_mask);
-  for (const int s : kInterrupts) sigaddset(&action.sa_mask, s);
-  for (const int s : kInterrupts) {
-    struct sigaction old {};
-    // A signal ignored at start (nohup, a background job) stays ignored.
-    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-      sigaction(s, &action, nullptr);
-    }
-  }
-}
-
-InterruptGuard::~InterruptGuard() { Clear(); }
-
-void InterruptGuard::Keep(size_t slot, const File& file, uint64_t length) {
-  guarded_length[slot].store(length);
-  guarded_fd[slot].store(static_cast<int>(file.handle_));
-}
-
-void InterruptGuard::Clear() {
-  for (std::atomic<int>& fd : guarded_fd) fd.store(-1);
-}
-
 const std::optional<FileInfo>& Console::OutputInfo() {
-  if (!output_looked_up_) {
+  if (!looked_up_) {
     output_info_ = InfoOfDescriptor(STDOUT_FILENO);
-    output_looked_up_ = true;
+    error_info_ = InfoOfDescriptor(STDERR_FILENO);
+    looked_up_ = true;
   }
   return output_info_;
+}
+
+const std::optional<FileInfo>& Console::ErrorInfo() {
+  OutputInfo();
+  return error_info_;
 }
 
 }  // namespace blkmerge::platform

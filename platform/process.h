@@ -65,37 +65,17 @@ class Console {
   // Why standard output failed, once it did.
   const FileError& error() const { return error_; }
 
-  // What standard output is, when the platform can tell (looked up once).
+  // What standard output and standard error are, when the platform can
+  // tell (looked up once).
   const std::optional<FileInfo>& OutputInfo();
+  const std::optional<FileInfo>& ErrorInfo();
 
  private:
   bool ok_ = true;
   FileError error_;
-  bool output_looked_up_ = false;
+  bool looked_up_ = false;
   std::optional<FileInfo> output_info_;
-};
-
-// Keeps an interrupted run from leaving a torn output. While it lives, an
-// interrupt (SIGINT, SIGTERM or SIGHUP; on Windows Ctrl+C, Ctrl+Break or
-// the console closing) cuts each file handed to Keep back to the length
-// last given for it, and the process then ends as the interrupt would have
-// ended it: by the same signal, or on Windows with STATUS_CONTROL_C_EXIT.
-// An interrupt that the process ignored at start stays ignored. One at a
-// time in a process.
-class InterruptGuard {
- public:
-  static constexpr size_t kFiles = 2;
-
-  InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-  ~InterruptGuard();
-
-  // From now on an interrupt cuts `file` back to `length` bytes.
-  // REQUIRES: slot < kFiles; `file` stays open until Clear.
-  void Keep(size_t slot, const File& file, uint64_t length);
-  // Guards no file any more.
-  void Clear();
+  std::optional<FileInfo> error_info_;
 };
 
 }  // namespace blkmerge::platform

@@ -359,12 +359,20 @@ void InterruptGuard::Clear() {
 }
 
 const std::optional<FileInfo>& Console::OutputInfo() {
-  if (!output_looked_up_) {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (output != nullptr && output != INVALID_HANDLE_VALUE) output_info_ = InfoOfHandle(output);
-    output_looked_up_ = true;
+  if (!looked_up_) {
+    for (const auto& [which, info] :
+         {std::pair{STD_OUTPUT_HANDLE, &output_info_}, std::pair{STD_ERROR_HANDLE, &error_info_}}) {
+      const HANDLE handle = GetStdHandle(which);
+      if (handle != nullptr && handle != INVALID_HANDLE_VALUE) *info = InfoOfHandle(handle);
+    }
+    looked_up_ = true;
   }
   return output_info_;
+}
+
+const std::optional<FileInfo>& Console::ErrorInfo() {
+  OutputInfo();
+  return error_info_;
 }
 
 }  // namespace blkmerge::platform

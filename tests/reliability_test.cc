@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,6 +56,9 @@ class Child {
   Child(const std::string& dir, std::vector<std::string> args, int out = -1) {
     pid_ = fork();
     if (pid_ == 0) {
+      // SIGQUIT and SIGXCPU would dump core into the directory.
+      const rlimit no_core{0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
       if (out >= 0) dup2(out, STDOUT_FILENO);
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, STDERR_FILENO);
@@ -242,30 +246,41 @@ uint64_t SizeOf(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
+// The size of the new merged file a run is writing beside out.bin, or 0.
+uint64_t NewMergedSize(const TempDir& dir) {
+  for (const std::string& name : dir.Files()) {
+    if (name.starts_with(".out.bin.blkmerge-") && name != ".out.bin.blkmerge-lock") {
+      return SizeOf(dir / name);
+    }
+  }
+  return 0;
+}
+
+TEST(Interrupt, AnyEndingSignalMidBlockLeavesTheOutputsAsTheyWere) {
   RunDir dir("a.src first big.src second a.src third");
   WriteSparseInput(dir / "big.src");
-  const Bytes complete = fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers);
-  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+  const std::vector<std::string> files = dir.Files();
+  const uint64_t complete = fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers).size();
+  for (const int signal_number :
+       {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2}) {
     SCOPED_TRACE(strsignal(signal_number));
-    dir.Write("out.bin", kOld);
-    dir.Write("fix.bin", kOld);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     Child run(dir.path(), {BLKMERGE_BINARY, "job.txt"}, out[1]);
     close(out[1]);
     // Into the big block, but not far: what it writes is real disk.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (SizeOf(dir / "out.bin") < complete.size() + (16u << 20) &&
+    while (NewMergedSize(dir) < complete + (16u << 20) &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_GT(SizeOf(dir / "out.bin"), complete.size()) << "the run never got into the big block";
+    ASSERT_GT(NewMergedSize(dir), complete) << "the run never got into the big block";
 
-    // A second run meanwhile finds both outputs held, and leaves them.
+    // A second run meanwhile finds the outputs held, and leaves them.
     const Result second = Blkmerge(dir, "job.txt");
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.output, "Could not open output file out.bin\n");
+    EXPECT_EQ(second.error, "blkmerge: out.bin: locked by another process\n");
 
     ASSERT_EQ(kill(run.pid(), signal_number), 0);
     const int status = run.Wait();
@@ -274,39 +289,47 @@ TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
     printed.resize(static_cast<size_t>(std::max<ssize_t>(0, read(out[0], printed.data(), 256))));
     close(out[0]);
     EXPECT_EQ(printed, "Processed a.src as first\n");
-    EXPECT_EQ(dir.Read("out.bin"), complete);
-    EXPECT_EQ(SizeOf(dir / "fix.bin"), 0u);
+    EXPECT_TRUE(dir.OutputsUntouched());
+    EXPECT_EQ(dir.Files(), files) << "the new files and the locks are removed";
   }
 }
 
-// An interrupt while the old outputs are emptied, made by the system-call
-// tracer: it sends SIGTERM on entering the first (the merged file's) or the
-// second (the cons_fix file's) truncation. Neither old output may be left
-// beside the other one emptied.
-TEST(Interrupt, WhileTheOutputsAreEmptiedLeavesBothEmpty) {
+// Interrupts while the new outputs take their places, made by the
+// system-call tracer: it sends SIGTERM on entering the first (the cons_fix
+// file's) or the second (the merged file's) swap of names. Before the last
+// swap the run puts the old outputs back; at the last one the run is done.
+// Never is a new output left beside an old one.
+TEST(Interrupt, WhileTheOutputsTakeTheirPlacesNeverLeavesAMixedPair) {
   const std::string tracer = "/usr/bin/strace";
   if (access(tracer.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << tracer;
   RunDir dir;
-  for (const int truncation : {1, 2}) {
-    SCOPED_TRACE(truncation);
+  const std::vector<std::string> files = dir.Files();
+  for (const int swap : {1, 2}) {
+    SCOPED_TRACE(swap);
     dir.Write("out.bin", kOld);
     dir.Write("fix.bin", kOld);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     Child run(dir.path(),
-              {tracer, "-f", "-qq", "-o", "/dev/null", "-e", "trace=ftruncate", "-e",
-               "inject=ftruncate:signal=SIGTERM:when=" + std::to_string(truncation),
-               BLKMERGE_BINARY, "job.txt"},
+              {tracer, "-f", "-qq", "-o", "/dev/null", "-e", "trace=renameat2", "-e",
+               "inject=renameat2:signal=SIGTERM:when=" + std::to_string(swap), BLKMERGE_BINARY,
+               "job.txt"},
               out[1]);
     close(out[1]);
     const int status = run.Wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    char printed[64];
-    EXPECT_EQ(read(out[0], printed, sizeof printed), 0)
-        << "no input is processed before both outputs are empty";
+    std::string printed(256, '\0');
+    printed.resize(static_cast<size_t>(std::max<ssize_t>(0, read(out[0], printed.data(), 256))));
     close(out[0]);
-    EXPECT_EQ(SizeOf(dir / "out.bin"), 0u);
-    EXPECT_EQ(SizeOf(dir / "fix.bin"), 0u);
+    EXPECT_EQ(printed, "Processed a.src as first\nProcessed a.src as second\n");
+    if (swap == 1) {
+      EXPECT_TRUE(dir.OutputsUntouched());
+    } else {
+      EXPECT_EQ(dir.Read("out.bin"),
+                fixture::ExpectedMerged({dir.a, dir.a}, {"first", "second"}, kNumbers));
+      EXPECT_EQ(dir.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
+    }
+    EXPECT_EQ(dir.Files(), files);
   }
 }
 
@@ -408,7 +431,7 @@ TEST(StandardOutput, ThatIsNonBlockingAndFullForAMomentIsWaitedFor) {
 
 // ------------------------------------------------------------ cons_fix
 
-TEST(ConsFix, AWriteThatFailsPartWayLeavesItEmpty) {
+TEST(ConsFix, AWriteThatFailsPartWayLeavesBothOutputsAsTheyWere) {
   // 88 records (15488 bytes) against a limit of 14336 bytes, which the
   // merged file (89 blocks of 148 bytes and the header) stays under.
   RunDir dir;
@@ -420,8 +443,9 @@ TEST(ConsFix, AWriteThatFailsPartWayLeavesItEmpty) {
       RunIn(dir, "ulimit -f 28 && " + Tool(BLKMERGE_BINARY, "job.txt") + " | tail -n 1");
   EXPECT_EQ(r.output, "Could not write output file fix.bin\n");
   EXPECT_EQ(r.error, "blkmerge: fix.bin: File too large\n");
-  EXPECT_EQ(dir.Read("out.bin").size(), 8u + 89u * 148u);
-  EXPECT_EQ(dir.Read("fix.bin"), Bytes());
+  EXPECT_TRUE(dir.OutputsUntouched());
+  EXPECT_EQ(dir.Files(),
+            std::vector<std::string>({"a.src", "fix.bin", "job.txt", "out.bin", "z.src"}));
 }
 
 // ------------------------------------------------------- a failing disk

@@ -1,0 +1,624 @@
+// The outputs of a run on POSIX systems: every call on an output is made
+// relative to its folder, opened once, so that a link repointed while the
+// run goes on cannot send a later call elsewhere.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/native.h"
+#include "platform/output.h"
+
+namespace blkmerge::platform {
+namespace {
+
+// Links followed in a row before giving up, as the kernel does.
+constexpr int kMaxLinks = 40;
+// Tries at a lock file that another run removes as it is taken, and at
+// what the name leads to when it changes under the lock.
+constexpr int kTries = 16;
+constexpr std::string_view kTempTag = ".blkmerge-";
+constexpr std::string_view kLockTag = ".blkmerge-lock";
+// Hidden names keep this much of the target's name, and a hash of the
+// rest, so that they stay within the file system's name limit.
+constexpr size_t kKeptName = 200;
+
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+FileError Errno() { return FileError::System(static_cast<uint32_t>(errno)); }
+FileError Error(int code) { return FileError::System(static_cast<uint32_t>(code)); }
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+// "." + `leaf` + `tag`: hidden beside the target, and recognisably ours.
+std::string Hidden(std::string_view leaf, std::string_view tag) {
+  std::string name = ".";
+  if (leaf.size() <= kKeptName) {
+    name += leaf;
+  } else {
+    uint64_t hash = 14695981039346656037u;  // FNV-1a over the whole name
+    for (const char c : leaf) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    std::array<char, 20> hex{};
+    std::snprintf(hex.data(), hex.size(), "~%016llx", static_cast<unsigned long long>(hash));
+    name.append(leaf.substr(0, kKeptName)).append(hex.data());
+  }
+  return name.append(tag);
+}
+
+// Six characters that make a new file's name unlikely to be taken; a taken
+// one is tried again, as the file is made exclusively.
+std::string RandomTag() {
+  static std::atomic<uint64_t> counter{0};
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
+               (static_cast<uint64_t>(getpid()) << 40) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+  constexpr std::string_view kDigits =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string tag;
+  for (int i = 0; i < 6; ++i) {
+    x = x * 6364136223846793005u + 1442695040888963407u;
+    tag += kDigits[(x >> 33) % kDigits.size()];
+  }
+  return tag;
+}
+
+// ------------------------------------------------------- the interrupts
+
+// What the signal handler gives up: for each open output, its folder, the
+// new file and the lock file to remove, or the file written in place and
+// the length to cut it back to. A slot's names are written while it is
+// free and read by the handler only while it is in use.
+struct Slot {
+  std::atomic<bool> used{false};
+  int folder = -1;
+  std::array<char, 512> temp{};
+  std::array<char, 512> lock{};
+  std::atomic<int> in_place{-1};
+  std::atomic<uint64_t> length{0};
+};
+std::array<Slot, 4> slots;
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free &&
+                  std::atomic<bool>::is_always_lock_free,
+              "the signal handler may use lock-free atomics only");
+
+// Every signal whose default action ends the process, but those that a
+// fault raises, which the sanitizers watch, and those the process ignores
+// (SIGPIPE, SIGXFSZ: a failed write tells instead).
+constexpr std::array kInterrupts = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
+                                    SIGALRM,   SIGXCPU, SIGVTALRM, SIGPROF,
+#ifdef SIGPOLL
+                                    SIGPOLL,
+#endif
+#ifdef SIGPWR
+                                    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+                                    SIGSTKFLT,
+#endif
+};
+
+sigset_t InterruptSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int s : kInterrupts) sigaddset(&set, s);
+#ifdef SIGRTMIN
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&set, s);
+#endif
+  return set;
+}
+
+// Async-signal-safe calls only.
+void GiveUpAll() {
+  for (Slot& slot : slots) {
+    if (!slot.used.load(std::memory_order_acquire)) continue;
+    if (slot.temp[0] != '\0') (void)unlinkat(slot.folder, slot.temp.data(), 0);
+    const int fd = slot.in_place.load();
+    if (fd >= 0) (void)ftruncate(fd, static_cast<off_t>(slot.length.load()));
+    if (slot.lock[0] != '\0') (void)unlinkat(slot.folder, slot.lock.data(), 0);
+  }
+}
+
+int TakeSlot(int folder, std::string_view temp, std::string_view lock) {
+  for (size_t i = 0; i < slots.size(); ++i) {
+    Slot& slot = slots[i];
+    if (slot.used.load() || temp.size() >= slot.temp.size() || lock.size() >= slot.lock.size()) {
+      continue;
+    }
+    slot.folder = folder;
+    std::memcpy(slot.temp.data(), temp.data(), temp.size());
+    slot.temp[temp.size()] = '\0';
+    std::memcpy(slot.lock.data(), lock.data(), lock.size());
+    slot.lock[lock.size()] = '\0';
+    slot.in_place.store(-1);
+    slot.used.store(true, std::memory_order_release);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void FreeSlot(int& slot) {
+  if (slot >= 0) slots[static_cast<size_t>(slot)].used.store(false, std::memory_order_release);
+  slot = -1;
+}
+
+// Blocks every interrupt while it lives.
+class Deferred {
+ public:
+  Deferred() {
+    const sigset_t set = InterruptSet();
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  Deferred(const Deferred&) = delete;
+  Deferred& operator=(const Deferred&) = delete;
+  ~Deferred() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  // True when an interrupt came meanwhile.
+  static bool Pending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    const sigset_t set = InterruptSet();
+    for (int s = 1; s < NSIG; ++s) {
+      if (sigismember(&set, s) == 1 && sigismember(&pending, s) == 1) return true;
+    }
+    return false;
+  }
+
+ private:
+  sigset_t old_{};
+};
+
+}  // namespace
+
+extern "C" void BlkmergeGiveUpAndEnd(int signal_number) {
+  GiveUpAll();
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigaction(signal_number, &default_action, nullptr);
+  // Blocked while this handler runs: delivered as it returns, the default
+  // action then ends the process by the signal.
+  raise(signal_number);
+}
+
+InterruptGuard::InterruptGuard() {
+  struct sigaction action {};
+  action.sa_handler = BlkmergeGiveUpAndEnd;
+  // One at a time: the other interrupts wait while one is handled.
+  action.sa_mask = InterruptSet();
+  const sigset_t set = InterruptSet();
+  for (int s = 1; s < NSIG; ++s) {
+    if (sigismember(&set, s) != 1) continue;
+    struct sigaction old {};
+    // A signal ignored at start (nohup, a background job) stays ignored.
+    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      sigaction(s, &action, nullptr);
+    }
+  }
+}
+
+InterruptGuard::~InterruptGuard() = default;
+
+// ------------------------------------------------------------- Output
+
+Output::Output(Output&& other) noexcept { *this = std::move(other); }
+
+Output& Output::operator=(Output&& other) noexcept {
+  if (this == &other) return *this;
+  Abandon();
+  name_ = std::move(other.name_);
+  found_ = std::exchange(other.found_, false);
+  mode_ = other.mode_;
+  folder_ = std::exchange(other.folder_, -1);
+  folder_path_ = std::move(other.folder_path_);
+  folder_id_ = other.folder_id_;
+  leaf_ = std::move(other.leaf_);
+  must_be_folder_ = other.must_be_folder_;
+  through_link_ = other.through_link_;
+  existing_ = other.existing_;
+  permissions_ = other.permissions_;
+  owner_ = other.owner_;
+  group_ = other.group_;
+  temp_ = std::move(other.temp_);
+  other.temp_.clear();
+  held_ = std::exchange(other.held_, -1);
+  lock_ = std::exchange(other.lock_, -1);
+  lock_name_ = std::move(other.lock_name_);
+  slot_ = std::exchange(other.slot_, -1);
+  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].folder = Fd(folder_);
+  terminal_ = other.terminal_;
+  swapped_ = other.swapped_;
+  published_ = other.published_;
+  file_ = std::move(other.file_);
+  error_ = other.error_;
+  return *this;
+}
+
+Output::~Output() { Abandon(); }
+
+bool Output::Fail(FileError error) {
+  error_ = error;
+  return false;
+}
+
+Output Output::Find(std::string_view name) {
+  Output out;
+  out.name_ = name;
+  if (name.empty()) {
+    out.error_ = Error(ENOENT);
+    return out;
+  }
+  std::string path(name);
+  for (int links = 0;; ++links) {
+    // The folder and the name in it; a name that ends in a slash must be
+    // a folder, which an output cannot be.
+    out.must_be_folder_ = out.must_be_folder_ || path.back() == '/';
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    out.folder_path_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    out.leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (out.folder_ >= 0) close(Fd(out.folder_));
+    out.folder_ = open(out.folder_path_.c_str(), kFolderFlags);
+    struct stat st {};
+    if (out.folder_ < 0 || fstat(Fd(out.folder_), &st) != 0) {
+      out.error_ = Errno();
+      return out;
+    }
+    out.folder_id_ = *native::InfoFromStat(st).id;
+    if (fstatat(Fd(out.folder_), out.leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) {
+        out.error_ = Errno();
+        return out;
+      }
+      out.existing_.reset();
+      break;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      out.existing_ = native::InfoFromStat(st);
+      break;
+    }
+    // A link to something other than a regular file (a pipe or a device,
+    // say, as /dev/stdout may be) is written through the link as it is.
+    if (fstatat(Fd(out.folder_), out.leaf_.c_str(), &st, 0) == 0 && !S_ISREG(st.st_mode)) {
+      out.existing_ = native::InfoFromStat(st);
+      out.through_link_ = true;
+      break;
+    }
+    // A link, to a file that may not be there yet: where it leads is
+    // where the output goes, and the link stays.
+    std::array<char, 4096> target{};
+    const ssize_t n = readlinkat(Fd(out.folder_), out.leaf_.c_str(), target.data(), target.size());
+    if (links == kMaxLinks || n <= 0 || static_cast<size_t>(n) == target.size()) {
+      out.error_ = links == kMaxLinks ? Error(ELOOP) : n < 0 ? Errno() : Error(ENAMETOOLONG);
+      return out;
+    }
+    const std::string_view to(target.data(), static_cast<size_t>(n));
+    path = to.front() == '/' ? std::string(to) : out.folder_path_ + "/" + std::string(to);
+  }
+  if (out.must_be_folder_) {
+    const bool folder = out.existing_ && out.existing_->kind == FileKind::kDirectory;
+    out.error_ = Error(out.existing_ && !folder ? ENOTDIR : EISDIR);
+    return out;
+  }
+  out.found_ = true;
+  return out;
+}
+
+bool Output::SameTarget(const Output& other) const {
+  const auto id = existing_ ? existing_->id : std::nullopt;
+  const auto other_id = other.existing_ ? other.existing_->id : std::nullopt;
+  if (id || other_id) return id == other_id;
+  return folder_id_ == other.folder_id_ && leaf_ == other.leaf_;
+}
+
+bool Output::LookAgain(bool& as_found) {
+  as_found = true;
+  struct stat st {};
+  if (fstatat(Fd(folder_), leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Fail(Errno());
+    existing_.reset();
+    return true;
+  }
+  existing_ = native::InfoFromStat(st);
+  as_found = S_ISREG(st.st_mode);
+  permissions_ = st.st_mode & 07777;
+  owner_ = st.st_uid;
+  group_ = st.st_gid;
+  return true;
+}
+
+bool Output::TakeLock(bool& made) {
+  made = false;
+  lock_name_ = Hidden(leaf_, kLockTag);
+  for (int tries = 0; tries < kTries; ++tries) {
+    // Read-only: the lock file is never written, only held.
+    const int fd = openat(Fd(folder_), lock_name_.c_str(),
+                          O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(Errno());
+    made = true;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      close(fd);
+      return Fail(error == EWOULDBLOCK ? FileError{FileError::Kind::kLocked} : Error(error));
+    }
+    // The run that held it may have removed it meanwhile, and another run
+    // may hold a new one by that name: only a lock file still in place
+    // holds the name.
+    struct stat held {};
+    struct stat named {};
+    if (fstat(fd, &held) == 0 &&
+        fstatat(Fd(folder_), lock_name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      lock_ = fd;
+      return true;
+    }
+    close(fd);
+  }
+  return Fail({FileError::Kind::kLocked});
+}
+
+void Output::ReleaseLock() {
+  if (held_ >= 0) close(Fd(held_));
+  held_ = -1;
+  if (lock_ < 0) return;
+  struct stat held {};
+  struct stat named {};
+  if (fstat(Fd(lock_), &held) == 0 &&
+      fstatat(Fd(folder_), lock_name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+    unlinkat(Fd(folder_), lock_name_.c_str(), 0);
+  }
+  close(Fd(lock_));
+  lock_ = -1;
+}
+
+bool Output::Open() {
+  for (int tries = 0; tries < kTries; ++tries) {
+    if (existing_ && existing_->kind != FileKind::kRegular) return OpenAsItIs();
+    bool made = false;
+    if (!TakeLock(made)) {
+      // No lock file can be made: no new file either. A file there is
+      // written in place, locked itself.
+      if (made || error_.kind == FileError::Kind::kLocked) return false;
+      return OpenAsItIs();
+    }
+    bool as_found = false;
+    if (!LookAgain(as_found)) {
+      ReleaseLock();
+      return false;
+    }
+    if (as_found) return OpenBeside();
+    // Changed into a link or another kind of file before the lock was
+    // held: start again from the name.
+    ReleaseLock();
+    Output again = Find(name_);
+    if (!again.found()) return Fail(again.error_);
+    *this = std::move(again);
+  }
+  return Fail(Error(EAGAIN));
+}
+
+bool Output::OpenAsItIs() {
+  // Non-blocking, so that a named pipe with no reader fails at once; the
+  // flag is taken off again for a pipe that has one, or a device.
+  const int fd = openat(Fd(folder_), leaf_.c_str(),
+                        O_WRONLY | O_CREAT | O_NONBLOCK | (through_link_ ? 0 : O_NOFOLLOW) | O_CLOEXEC,
+                        0666);
+  if (fd < 0) return Fail(Errno());
+  file_ = File(fd, {});
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return Fail(Errno());
+  existing_ = native::InfoFromStat(st);
+  file_.info_ = *existing_;
+  if (!S_ISREG(st.st_mode)) {
+    mode_ = Mode::kDirect;
+    terminal_ = isatty(fd) == 1;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return Fail(Errno());
+    return true;
+  }
+  mode_ = Mode::kInPlace;
+  // Any other failure is a file system that cannot lock (ENOLCK,
+  // EOPNOTSUPP, EINVAL, ...): the file is written unlocked.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    return Fail({FileError::Kind::kLocked});
+  }
+  // What it holds is looked at once the lock is held: another run may
+  // have written it meanwhile.
+  if (fstat(fd, &st) != 0) return Fail(Errno());
+  existing_ = native::InfoFromStat(st);
+  file_.info_ = *existing_;
+  slot_ = TakeSlot(Fd(folder_), "", "");
+  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(fd);
+  Keep(existing_->size);
+  return true;
+}
+
+bool Output::OpenBeside() {
+  if (existing_) {
+    // A file the run may not write is not replaced either, whatever the
+    // folder allows.
+    if (faccessat(Fd(folder_), leaf_.c_str(), W_OK, AT_EACCESS) != 0) {
+      const FileError error = Errno();
+      ReleaseLock();
+      return Fail(error);
+    }
+    // Held, and locked, while it is replaced, so that a run that can only
+    // write it in place waits for this one.
+    const int held = openat(Fd(folder_), leaf_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (held >= 0) {
+      held_ = held;
+      if (flock(held, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ReleaseLock();
+        return Fail({FileError::Kind::kLocked});
+      }
+    }
+    // In a sticky folder only the owner of a file may replace it.
+    struct stat folder {};
+    const uid_t me = geteuid();
+    if (fstat(Fd(folder_), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && me != 0 &&
+        owner_ != me && folder.st_uid != me) {
+      ReleaseLock();
+      return OpenAsItIs();
+    }
+  }
+  for (int tries = 0; tries < 100; ++tries) {
+    std::string temp = Hidden(leaf_, std::string(kTempTag) + RandomTag());
+    const mode_t mode = existing_ ? static_cast<mode_t>(permissions_) : 0666;
+    const int fd = openat(Fd(folder_), temp.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      // No new file can be made here: an existing file is written in
+      // place, as the lock file's folder allowed it to be locked.
+      const FileError error = Errno();
+      if (!existing_) {
+        ReleaseLock();
+        return Fail(error);
+      }
+      ReleaseLock();
+      return OpenAsItIs();
+    }
+    temp_ = std::move(temp);
+    slot_ = TakeSlot(Fd(folder_), temp_, lock_name_);
+    mode_ = Mode::kReplace;
+    file_ = File(fd, {});
+    if (existing_) {
+      // The mode exactly, whatever the umask; the owner where allowed.
+      fchmod(fd, static_cast<mode_t>(permissions_));
+      if (owner_ != geteuid() || group_ != getegid()) (void)fchown(fd, owner_, group_);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0) file_.info_ = native::InfoFromStat(st);
+    return true;
+  }
+  ReleaseLock();
+  return Fail(Error(EEXIST));
+}
+
+void Output::Keep(uint64_t length) {
+  if (mode_ == Mode::kInPlace && slot_ >= 0) slots[static_cast<size_t>(slot_)].length.store(length);
+}
+
+bool Output::Close() {
+  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(-1);
+  return file_.Close();
+}
+
+bool Output::Empty() {
+  if (mode_ != Mode::kInPlace || !file_.is_open()) return true;
+  Keep(0);
+  // One that is empty already is not truncated: on ext4 a truncation marks
+  // the file for writeback at close, which made closing a large merged
+  // file wait for the disk.
+  return file_.info().size == 0 || file_.Truncate(0);
+}
+
+void Output::Abandon() {
+  if (published_) return;
+  if (mode_ == Mode::kInPlace && file_.is_open() && slot_ >= 0) {
+    file_.Truncate(slots[static_cast<size_t>(slot_)].length.load());
+  }
+  if (!temp_.empty()) unlinkat(Fd(folder_), temp_.c_str(), 0);
+  temp_.clear();
+  FreeSlot(slot_);
+  file_ = File();
+  if (folder_ >= 0) ReleaseLock();
+  if (folder_ >= 0) close(Fd(folder_));
+  folder_ = -1;
+  found_ = false;
+}
+
+namespace {
+
+#ifdef BLKMERGE_HAVE_RENAMEAT2
+// Swaps the names `a` and `b` in `folder` in one step.
+bool Swap(int folder, const char* a, const char* b) {
+  return renameat2(folder, a, folder, b, RENAME_EXCHANGE) == 0;
+}
+// The system has no such swap, or this file system does not.
+bool NoSwap(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+#else
+bool Swap(int /*folder*/, const char* /*a*/, const char* /*b*/) {
+  errno = ENOSYS;
+  return false;
+}
+bool NoSwap(int /*error*/) { return true; }
+#endif
+
+}  // namespace
+
+int Publish(std::span<Output* const> outputs, FileError& error) {
+  // Interrupts wait until the last rename is done. One that comes before
+  // it puts everything back as it was, and ends the process once let
+  // through; the last rename is the point where the run has succeeded.
+  const Deferred deferred;
+  size_t done = 0;
+  for (; done < outputs.size(); ++done) {
+    Output& out = *outputs[done];
+    if (Deferred::Pending()) {
+      error = Error(EINTR);
+      break;
+    }
+    if (out.mode_ != Output::Mode::kReplace) continue;
+    const int folder = Fd(out.folder_);
+    // With an old file, the two names are swapped, so that the old file
+    // can be put back while the other outputs are not yet in place.
+    out.swapped_ = out.existing_ && Swap(folder, out.temp_.c_str(), out.leaf_.c_str());
+    if (out.swapped_) continue;
+    if ((!out.existing_ || NoSwap(errno)) &&
+        renameat(folder, out.temp_.c_str(), folder, out.leaf_.c_str()) == 0) {
+      out.temp_.clear();
+      continue;
+    }
+    error = Errno();
+    break;
+  }
+  if (done < outputs.size()) {
+    // Back as they were: swapped names swapped again, a new name moved
+    // back to the hidden one, which Abandon then removes.
+    for (size_t i = done; i-- > 0;) {
+      Output& out = *outputs[i];
+      if (out.mode_ != Output::Mode::kReplace) continue;
+      const int folder = Fd(out.folder_);
+      if (out.swapped_) {
+        Swap(folder, out.temp_.c_str(), out.leaf_.c_str());
+      } else if (!out.existing_) {
+        out.temp_ = Hidden(out.leaf_, std::string(kTempTag) + RandomTag());
+        renameat(folder, out.leaf_.c_str(), folder, out.temp_.c_str());
+      }
+    }
+    for (Output* out : outputs) out->Abandon();
+    return static_cast<int>(done);
+  }
+  for (Output* out : outputs) {
+    // A swapped hidden name now holds the old file.
+    if (!out->temp_.empty()) unlinkat(Fd(out->folder_), out->temp_.c_str(), 0);
+    out->temp_.clear();
+    out->published_ = true;
+    FreeSlot(out->slot_);
+    out->file_ = File();
+    if (out->folder_ >= 0) {
+      out->ReleaseLock();
+      close(Fd(out->folder_));
+    }
+    out->folder_ = -1;
+  }
+  return -1;
+}
+
+}  // namespace blkmerge::platform
