@@ -4,7 +4,10 @@
 #define BLKMERGE_PLATFORM_NATIVE_H_
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "platform/file.h"
 
@@ -14,7 +17,14 @@ struct stat;
 
 namespace blkmerge::platform::native {
 
-#ifndef _WIN32
+#ifdef _WIN32
+// `utf8` in UTF-16, for the wide file API; nothing when it is not
+// well-formed UTF-8.
+std::optional<std::wstring> Wide(std::string_view utf8);
+std::string Utf8(std::wstring_view wide);
+// What the open `handle` (a HANDLE) is, when the system can tell.
+std::optional<FileInfo> InfoOfHandle(void* handle);
+#else
 // What `st` says a file is.
 FileInfo InfoFromStat(const struct ::stat& st);
 #endif

@@ -117,16 +117,16 @@ class Output {
   intptr_t folder_ = -1;     // POSIX: the folder's descriptor
   std::string folder_path_;  // the folder, as reached; Windows: its full path
   FileId folder_id_;
-  std::string leaf_;  // the target's name in the folder
+  std::string leaf_;             // the target's name in the folder
   bool must_be_folder_ = false;  // the name ends in a slash
   bool through_link_ = false;    // the leaf is a link to a file written as it is
   std::optional<FileInfo> existing_;
   uint32_t permissions_ = 0;  // of the existing file
   uint32_t owner_ = 0;
   uint32_t group_ = 0;
-  std::string temp_;     // kReplace: the new file's name in the folder
-  intptr_t held_ = -1;   // kReplace: the existing file, held and locked
-  intptr_t lock_ = -1;   // kReplace: the lock file
+  std::string temp_;    // kReplace: the new file's name in the folder
+  intptr_t held_ = -1;  // kReplace: the existing file, held and locked
+  intptr_t lock_ = -1;  // kReplace: the lock file
   std::string lock_name_;
   int slot_ = -1;  // in the interrupt table
   bool terminal_ = false;

@@ -67,7 +67,8 @@ std::string RandomTag() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
-               (static_cast<uint64_t>(getpid()) << 40) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+               (static_cast<uint64_t>(getpid()) << 40) ^
+               (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
   constexpr std::string_view kDigits =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::string tag;
@@ -100,16 +101,16 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is
 // Every signal whose default action ends the process, but those that a
 // fault raises, which the sanitizers watch, and those the process ignores
 // (SIGPIPE, SIGXFSZ: a failed write tells instead).
-constexpr std::array kInterrupts = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
-                                    SIGALRM,   SIGXCPU, SIGVTALRM, SIGPROF,
+constexpr std::array kInterrupts = {
+    SIGHUP,    SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF,
 #ifdef SIGPOLL
-                                    SIGPOLL,
+    SIGPOLL,
 #endif
 #ifdef SIGPWR
-                                    SIGPWR,
+    SIGPWR,
 #endif
 #ifdef SIGSTKFLT
-                                    SIGSTKFLT,
+    SIGSTKFLT,
 #endif
 };
 
@@ -415,9 +416,9 @@ bool Output::Open() {
 bool Output::OpenAsItIs() {
   // Non-blocking, so that a named pipe with no reader fails at once; the
   // flag is taken off again for a pipe that has one, or a device.
-  const int fd = openat(Fd(folder_), leaf_.c_str(),
-                        O_WRONLY | O_CREAT | O_NONBLOCK | (through_link_ ? 0 : O_NOFOLLOW) | O_CLOEXEC,
-                        0666);
+  const int fd =
+      openat(Fd(folder_), leaf_.c_str(),
+             O_WRONLY | O_CREAT | O_NONBLOCK | (through_link_ ? 0 : O_NOFOLLOW) | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(Errno());
   file_ = File(fd, {});
   struct stat st {};
@@ -459,7 +460,8 @@ bool Output::OpenBeside() {
     }
     // Held, and locked, while it is replaced, so that a run that can only
     // write it in place waits for this one.
-    const int held = openat(Fd(folder_), leaf_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int held =
+        openat(Fd(folder_), leaf_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (held >= 0) {
       held_ = held;
       if (flock(held, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {

@@ -28,8 +28,9 @@ HANDLE ToHandle(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
 }
 
-// Nothing when `utf8` is not well-formed UTF-8.
-std::optional<std::wstring> Wide(std::string_view utf8) {
+}  // namespace
+
+std::optional<std::wstring> native::Wide(std::string_view utf8) {
   if (utf8.empty()) return std::wstring();
   const auto size = static_cast<int>(std::min<size_t>(utf8.size(), INT_MAX));
   const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
@@ -39,7 +40,7 @@ std::optional<std::wstring> Wide(std::string_view utf8) {
   return wide;
 }
 
-std::string Utf8(std::wstring_view wide) {
+std::string native::Utf8(std::wstring_view wide) {
   if (wide.empty()) return {};
   const auto size = static_cast<int>(std::min<size_t>(wide.size(), INT_MAX));
   const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
@@ -49,7 +50,7 @@ std::string Utf8(std::wstring_view wide) {
   return utf8;
 }
 
-std::optional<FileInfo> InfoOfHandle(HANDLE handle) {
+std::optional<FileInfo> native::InfoOfHandle(HANDLE handle) {
   FileInfo info;
   switch (GetFileType(handle)) {
     case FILE_TYPE_DISK: {
@@ -68,6 +69,12 @@ std::optional<FileInfo> InfoOfHandle(HANDLE handle) {
     default: return std::nullopt;
   }
 }
+
+namespace {
+
+using native::InfoOfHandle;
+using native::Utf8;
+using native::Wide;
 
 FileError LastError() { return FileError::System(GetLastError()); }
 
@@ -297,66 +304,6 @@ FileError WriteStandardError(std::span<const uint8_t> bytes) {
 }
 
 }  // namespace native
-
-namespace {
-
-// What the console control handler cuts back, and the thread it stops
-// first so that no write lands after the cut.
-std::array<std::atomic<intptr_t>, InterruptGuard::kFiles> guarded_handle = {-1, -1};
-std::array<std::atomic<uint64_t>, InterruptGuard::kFiles> guarded_length = {};
-HANDLE run_thread = nullptr;
-
-BOOL WINAPI CutBackAndEnd(DWORD event) {
-  switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: break;
-    default: return FALSE;
-  }
-  // The handler runs on a thread of its own. Asking for the run's context
-  // waits until it has really stopped, its write done.
-  if (run_thread != nullptr && SuspendThread(run_thread) != static_cast<DWORD>(-1)) {
-    CONTEXT context{};
-    context.ContextFlags = CONTEXT_CONTROL;
-    GetThreadContext(run_thread, &context);
-  }
-  for (size_t i = 0; i < InterruptGuard::kFiles; ++i) {
-    const intptr_t handle = guarded_handle[i].load();
-    if (handle == -1) continue;
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(guarded_length[i].load());
-    SetFileInformationByHandle(ToHandle(handle), FileEndOfFileInfo, &end, sizeof end);
-  }
-  // What the default handler ends the process with.
-  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
-  return TRUE;
-}
-
-}  // namespace
-
-InterruptGuard::InterruptGuard() {
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &run_thread, 0,
-                  FALSE, DUPLICATE_SAME_ACCESS);
-  SetConsoleCtrlHandler(CutBackAndEnd, TRUE);
-}
-
-InterruptGuard::~InterruptGuard() {
-  Clear();
-  SetConsoleCtrlHandler(CutBackAndEnd, FALSE);
-  if (run_thread != nullptr) CloseHandle(run_thread);
-  run_thread = nullptr;
-}
-
-void InterruptGuard::Keep(size_t slot, const File& file, uint64_t length) {
-  guarded_length[slot].store(length);
-  guarded_handle[slot].store(file.handle_);
-}
-
-void InterruptGuard::Clear() {
-  for (std::atomic<intptr_t>& handle : guarded_handle) handle.store(-1);
-}
 
 const std::optional<FileInfo>& Console::OutputInfo() {
   if (!looked_up_) {

@@ -1,0 +1,460 @@
+// The outputs of a run on Windows: names are full paths in UTF-16; the
+// lock file is held open unshared and goes when its last handle closes,
+// so that no run, however it ends, leaves one behind.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cwchar>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/native.h"
+#include "platform/output.h"
+
+namespace blkmerge::platform {
+namespace {
+
+constexpr std::string_view kTempTag = ".blkmerge-";
+constexpr std::string_view kLockTag = ".blkmerge-lock";
+constexpr std::string_view kOldTag = ".blkmerge-old-";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE ToHandle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
+intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
+
+FileError LastError() { return FileError::System(GetLastError()); }
+
+std::wstring WideOf(const std::string& utf8) { return native::Wide(utf8).value_or(L""); }
+
+std::string RandomTag() {
+  static std::atomic<uint64_t> counter{0};
+  uint64_t x = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32) ^
+               (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  x ^= static_cast<uint64_t>(now.QuadPart);
+  constexpr std::string_view kDigits = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string tag;
+  for (int i = 0; i < 6; ++i) {
+    x = x * 6364136223846793005u + 1442695040888963407u;
+    tag += kDigits[(x >> 33) % kDigits.size()];
+  }
+  return tag;
+}
+
+// ------------------------------------------------------- the interrupts
+
+// What the console control handler gives up: the new file of each open
+// output, or the file written in place and its length. The handler runs
+// on a thread of its own; it waits for a publish under way to end, and
+// stops the run's thread before it touches anything.
+struct Slot {
+  std::atomic<bool> used{false};
+  std::array<wchar_t, 1024> temp{};
+  std::atomic<intptr_t> in_place{-1};
+  std::atomic<uint64_t> length{0};
+};
+std::array<Slot, 4> slots;
+HANDLE run_thread = nullptr;
+SRWLOCK publishing = SRWLOCK_INIT;
+std::atomic<bool> interrupted{false};
+
+int TakeSlot(const std::wstring& temp) {
+  for (size_t i = 0; i < slots.size(); ++i) {
+    Slot& slot = slots[i];
+    if (slot.used.load() || temp.size() >= slot.temp.size()) continue;
+    std::wmemcpy(slot.temp.data(), temp.data(), temp.size());
+    slot.temp[temp.size()] = L'\0';
+    slot.in_place.store(-1);
+    slot.used.store(true, std::memory_order_release);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void FreeSlot(int& slot) {
+  if (slot >= 0) slots[static_cast<size_t>(slot)].used.store(false, std::memory_order_release);
+  slot = -1;
+}
+
+BOOL WINAPI GiveUpAndEnd(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: break;
+    default: return FALSE;
+  }
+  interrupted.store(true);
+  // A publish under way puts everything back when it sees the flag, or
+  // finishes; either way nothing is half done once the lock is had.
+  AcquireSRWLockExclusive(&publishing);
+  // Asking for the run's context waits until it has really stopped, its
+  // write done.
+  if (run_thread != nullptr && SuspendThread(run_thread) != static_cast<DWORD>(-1)) {
+    CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(run_thread, &context);
+  }
+  for (Slot& slot : slots) {
+    if (!slot.used.load(std::memory_order_acquire)) continue;
+    const intptr_t handle = slot.in_place.load();
+    if (handle != -1) {
+      FILE_END_OF_FILE_INFO end{};
+      end.EndOfFile.QuadPart = static_cast<LONGLONG>(slot.length.load());
+      SetFileInformationByHandle(ToHandle(handle), FileEndOfFileInfo, &end, sizeof end);
+    }
+    if (slot.temp[0] != L'\0') DeleteFileW(slot.temp.data());
+  }
+  // What the default handler ends the process with; the lock files go
+  // with their handles.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+  return TRUE;
+}
+
+}  // namespace
+
+InterruptGuard::InterruptGuard() {
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &run_thread, 0,
+                  FALSE, DUPLICATE_SAME_ACCESS);
+  SetConsoleCtrlHandler(GiveUpAndEnd, TRUE);
+}
+
+InterruptGuard::~InterruptGuard() {
+  SetConsoleCtrlHandler(GiveUpAndEnd, FALSE);
+  if (run_thread != nullptr) CloseHandle(run_thread);
+  run_thread = nullptr;
+}
+
+// ------------------------------------------------------------- Output
+
+Output::Output(Output&& other) noexcept { *this = std::move(other); }
+
+Output& Output::operator=(Output&& other) noexcept {
+  if (this == &other) return *this;
+  Abandon();
+  name_ = std::move(other.name_);
+  found_ = std::exchange(other.found_, false);
+  mode_ = other.mode_;
+  folder_path_ = std::move(other.folder_path_);
+  folder_id_ = other.folder_id_;
+  leaf_ = std::move(other.leaf_);
+  existing_ = other.existing_;
+  permissions_ = other.permissions_;
+  temp_ = std::move(other.temp_);
+  other.temp_.clear();
+  held_ = std::exchange(other.held_, -1);
+  lock_ = std::exchange(other.lock_, -1);
+  lock_name_ = std::move(other.lock_name_);
+  slot_ = std::exchange(other.slot_, -1);
+  terminal_ = other.terminal_;
+  published_ = other.published_;
+  file_ = std::move(other.file_);
+  error_ = other.error_;
+  return *this;
+}
+
+Output::~Output() { Abandon(); }
+
+bool Output::Fail(FileError error) {
+  error_ = error;
+  return false;
+}
+
+Output Output::Find(std::string_view name) {
+  Output out;
+  out.name_ = name;
+  const auto wide = native::Wide(name);
+  if (!wide) {
+    out.error_ = {FileError::Kind::kBadName};
+    return out;
+  }
+  std::array<wchar_t, 32768> full{};
+  wchar_t* leaf = nullptr;
+  const DWORD n = wide->empty() ? 0
+                                : GetFullPathNameW(wide->c_str(), static_cast<DWORD>(full.size()),
+                                                   full.data(), &leaf);
+  if (n == 0 || n >= full.size()) {
+    out.error_ = wide->empty() ? FileError::System(ERROR_PATH_NOT_FOUND) : LastError();
+    return out;
+  }
+  // What is there now, links followed; a device name has no folder.
+  const HANDLE found = CreateFileW(full.data(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (found != INVALID_HANDLE_VALUE) {
+    out.existing_ = native::InfoOfHandle(found);
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(found, FileBasicInfo, &basic, sizeof basic) != FALSE) {
+      out.permissions_ = basic.FileAttributes;
+    }
+    CloseHandle(found);
+  }
+  if (leaf == nullptr || *leaf == L'\0') {
+    if (!out.existing_ || out.existing_->kind == FileKind::kDirectory) {
+      out.error_ = FileError::System(out.existing_ ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+      return out;
+    }
+    leaf = full.data() + n;
+  }
+  out.leaf_ = native::Utf8(leaf);
+  out.folder_path_ = native::Utf8({full.data(), static_cast<size_t>(leaf - full.data())});
+  if (!out.existing_ || out.existing_->kind == FileKind::kRegular) {
+    const HANDLE folder =
+        CreateFileW(WideOf(out.folder_path_).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+      out.error_ = LastError();
+      return out;
+    }
+    const auto info = native::InfoOfHandle(folder);
+    CloseHandle(folder);
+    if (info && info->id) out.folder_id_ = *info->id;
+  }
+  out.found_ = true;
+  return out;
+}
+
+bool Output::SameTarget(const Output& other) const {
+  const auto id = existing_ ? existing_->id : std::nullopt;
+  const auto other_id = other.existing_ ? other.existing_->id : std::nullopt;
+  if (id || other_id) return id == other_id;
+  // As the file system compares names: without regard to case.
+  const std::wstring a = WideOf(leaf_);
+  const std::wstring b = WideOf(other.leaf_);
+  return folder_id_ == other.folder_id_ &&
+         CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool Output::LookAgain(bool& as_found) {
+  Output again = Find(name_);
+  if (!again.found()) return Fail(again.error_);
+  existing_ = again.existing_;
+  permissions_ = again.permissions_;
+  as_found = !existing_ || existing_->kind == FileKind::kRegular;
+  return true;
+}
+
+bool Output::TakeLock(bool& made) {
+  made = false;
+  lock_name_ = folder_path_ + "." + leaf_ + std::string(kLockTag);
+  // Unshared, so that a second run cannot open it; gone when the last
+  // handle closes, however the process ends.
+  const HANDLE lock = CreateFileW(WideOf(lock_name_).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (lock == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A lock file that is being removed cannot be opened either.
+    made = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    return Fail(made ? FileError{FileError::Kind::kLocked} : FileError::System(error));
+  }
+  made = true;
+  lock_ = FromHandle(lock);
+  return true;
+}
+
+void Output::ReleaseLock() {
+  if (held_ != -1) CloseHandle(ToHandle(held_));
+  held_ = -1;
+  if (lock_ != -1) CloseHandle(ToHandle(lock_));
+  lock_ = -1;
+}
+
+bool Output::Open() {
+  if (existing_ && existing_->kind != FileKind::kRegular) return OpenAsItIs();
+  bool made = false;
+  if (!TakeLock(made)) {
+    if (made) return false;
+    return OpenAsItIs();
+  }
+  bool as_found = false;
+  if (!LookAgain(as_found)) {
+    ReleaseLock();
+    return false;
+  }
+  if (!as_found) {
+    ReleaseLock();
+    return OpenAsItIs();
+  }
+  return OpenBeside();
+}
+
+bool Output::OpenAsItIs() {
+  const std::wstring path = WideOf(folder_path_ + leaf_);
+  const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Fail(LastError());
+  const auto info = native::InfoOfHandle(handle);
+  file_ = File(FromHandle(handle), info.value_or(FileInfo{}));
+  existing_ = info;
+  if (!info || info->kind != FileKind::kRegular) {
+    mode_ = Mode::kDirect;
+    DWORD console_mode = 0;
+    terminal_ = GetConsoleMode(handle, &console_mode) != FALSE;
+    return true;
+  }
+  mode_ = Mode::kInPlace;
+  // Every byte there is or may be, without waiting. Any other failure is a
+  // file system that cannot lock: the file is written unlocked.
+  OVERLAPPED whole{};
+  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                 &whole) == FALSE &&
+      GetLastError() == ERROR_LOCK_VIOLATION) {
+    return Fail({FileError::Kind::kLocked});
+  }
+  // What it holds is looked at once the lock is held.
+  existing_ = native::InfoOfHandle(handle);
+  if (existing_) file_.info_ = *existing_;
+  slot_ = TakeSlot(L"");
+  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(FromHandle(handle));
+  Keep(existing_ ? existing_->size : 0);
+  return true;
+}
+
+bool Output::OpenBeside() {
+  const std::wstring target = WideOf(folder_path_ + leaf_);
+  if (existing_) {
+    // A file the run may not write is not replaced either.
+    if ((permissions_ & FILE_ATTRIBUTE_READONLY) != 0) {
+      ReleaseLock();
+      return Fail(FileError::System(ERROR_ACCESS_DENIED));
+    }
+    // Held, and locked, while it is replaced, so that a run that can only
+    // write it in place waits for this one.
+    const HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held != INVALID_HANDLE_VALUE) {
+      held_ = FromHandle(held);
+      OVERLAPPED whole{};
+      if (LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                     MAXDWORD, &whole) == FALSE &&
+          GetLastError() == ERROR_LOCK_VIOLATION) {
+        ReleaseLock();
+        return Fail({FileError::Kind::kLocked});
+      }
+    }
+  }
+  for (int tries = 0; tries < 100; ++tries) {
+    std::string temp = folder_path_ + "." + leaf_ + std::string(kTempTag) + RandomTag();
+    const HANDLE handle =
+        CreateFileW(WideOf(temp).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+    if (handle == INVALID_HANDLE_VALUE) {
+      const FileError error = LastError();
+      ReleaseLock();
+      return existing_ ? OpenAsItIs() : Fail(error);
+    }
+    temp_ = std::move(temp);
+    slot_ = TakeSlot(WideOf(temp_));
+    mode_ = Mode::kReplace;
+    file_ = File(FromHandle(handle), native::InfoOfHandle(handle).value_or(FileInfo{}));
+    return true;
+  }
+  ReleaseLock();
+  return Fail(FileError::System(ERROR_FILE_EXISTS));
+}
+
+void Output::Keep(uint64_t length) {
+  if (mode_ == Mode::kInPlace && slot_ >= 0) slots[static_cast<size_t>(slot_)].length.store(length);
+}
+
+bool Output::Close() {
+  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(-1);
+  return file_.Close();
+}
+
+bool Output::Empty() {
+  if (mode_ != Mode::kInPlace || !file_.is_open()) return true;
+  Keep(0);
+  return file_.info().size == 0 || file_.Truncate(0);
+}
+
+void Output::Abandon() {
+  if (published_) return;
+  if (mode_ == Mode::kInPlace && file_.is_open() && slot_ >= 0) {
+    file_.Truncate(slots[static_cast<size_t>(slot_)].length.load());
+  }
+  file_ = File();
+  if (!temp_.empty()) DeleteFileW(WideOf(temp_).c_str());
+  temp_.clear();
+  FreeSlot(slot_);
+  ReleaseLock();
+  found_ = false;
+}
+
+int Publish(std::span<Output* const> outputs, FileError& error) {
+  AcquireSRWLockExclusive(&publishing);
+  size_t done = 0;
+  std::array<std::string, 2> old_names;  // where each old file went meanwhile
+  for (; done < outputs.size(); ++done) {
+    Output& out = *outputs[done];
+    if (interrupted.load()) {
+      error = FileError::System(ERROR_OPERATION_ABORTED);
+      break;
+    }
+    if (out.mode_ != Output::Mode::kReplace) continue;
+    const std::wstring target = WideOf(out.folder_path_ + out.leaf_);
+    const std::wstring temp = WideOf(out.temp_);
+    // The new file takes the old one's attributes, without the hidden one.
+    SetFileAttributesW(temp.c_str(), out.existing_ ? (out.permissions_ == 0 ? FILE_ATTRIBUTE_NORMAL
+                                                                             : out.permissions_)
+                                                   : FILE_ATTRIBUTE_NORMAL);
+    if (out.held_ != -1) CloseHandle(ToHandle(out.held_));
+    out.held_ = -1;
+    // The old file steps aside first, so that it can be put back.
+    if (out.existing_ && done < old_names.size()) {
+      old_names[done] = out.folder_path_ + "." + out.leaf_ + std::string(kOldTag) + RandomTag();
+      if (MoveFileExW(target.c_str(), WideOf(old_names[done]).c_str(), 0) == FALSE) {
+        error = LastError();
+        old_names[done].clear();
+        break;
+      }
+    }
+    if (MoveFileExW(temp.c_str(), target.c_str(), 0) == FALSE) {
+      error = LastError();
+      if (!old_names[done].empty()) {
+        MoveFileExW(WideOf(old_names[done]).c_str(), target.c_str(), 0);
+        old_names[done].clear();
+      }
+      break;
+    }
+    out.swapped_ = true;
+  }
+  if (done < outputs.size()) {
+    for (size_t i = done; i-- > 0;) {
+      Output& out = *outputs[i];
+      if (!out.swapped_) continue;
+      const std::wstring target = WideOf(out.folder_path_ + out.leaf_);
+      MoveFileExW(target.c_str(), WideOf(out.temp_).c_str(), 0);
+      if (i < old_names.size() && !old_names[i].empty()) {
+        MoveFileExW(WideOf(old_names[i]).c_str(), target.c_str(), 0);
+      }
+    }
+    for (Output* out : outputs) out->Abandon();
+    ReleaseSRWLockExclusive(&publishing);
+    return static_cast<int>(done);
+  }
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    Output& out = *outputs[i];
+    if (i < old_names.size() && !old_names[i].empty()) {
+      DeleteFileW(WideOf(old_names[i]).c_str());
+    }
+    out.temp_.clear();
+    out.published_ = true;
+    FreeSlot(out.slot_);
+    out.file_ = File();
+    out.ReleaseLock();
+  }
+  ReleaseSRWLockExclusive(&publishing);
+  return -1;
+}
+
+}  // namespace blkmerge::platform
