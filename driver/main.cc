@@ -4,6 +4,8 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
+  const blkmerge::platform::MemoryReserve reserve;
+  if (!reserve.ok()) return blkmerge::FailForMemory();
   try {
     const blkmerge::platform::CommandLine command_line(argc, argv);
     return blkmerge::Run(command_line.argc(), command_line.argv());

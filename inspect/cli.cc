@@ -153,7 +153,9 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
 
 int main(int argc, char** argv) {
   using namespace blkmerge;
+  const platform::MemoryReserve reserve;
   platform::Console console;
+  if (!reserve.ok()) return inspect::Trouble(console, "not enough memory");
   try {
     const platform::CommandLine command_line(argc, argv);
     return inspect::Run(console, command_line.argc(), command_line.argv());

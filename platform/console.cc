@@ -1,6 +1,9 @@
 // The console's text, the same on every platform but for the line end.
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "platform/native.h"
@@ -52,7 +55,29 @@ FileError WriteLine(std::string_view prefix, std::string_view line,
   return write(BytesOf(WithLineEnds(text, scratch)));
 }
 
+// Enough for the exception and for what unwinding to the report takes.
+constexpr size_t kReserve = 64 << 10;
+std::atomic<void*> reserve{nullptr};
+
+void GiveBackReserve() {
+  std::set_new_handler(nullptr);
+  std::free(reserve.exchange(nullptr));
+  throw std::bad_alloc();
+}
+
 }  // namespace
+
+MemoryReserve::MemoryReserve() {
+  reserve.store(std::malloc(kReserve));
+  if (ok()) std::set_new_handler(GiveBackReserve);
+}
+
+MemoryReserve::~MemoryReserve() {
+  std::set_new_handler(nullptr);
+  std::free(reserve.exchange(nullptr));
+}
+
+bool MemoryReserve::ok() const { return reserve.load() != nullptr; }
 
 bool Console::Print(std::string_view text) {
   if (!ok_) return false;

@@ -34,6 +34,20 @@ class CommandLine {
   std::vector<const char*> pointers_;
 };
 
+// Memory kept back from the start of a tool's process, so that a process
+// that runs out of memory can still say so: the first allocation that
+// fails gives it back and throws std::bad_alloc, whose own allocation then
+// finds room. Made first thing in main; ok() is false when even this
+// could not be had, and the tool should then say so and stop.
+class MemoryReserve {
+ public:
+  MemoryReserve();
+  MemoryReserve(const MemoryReserve&) = delete;
+  MemoryReserve& operator=(const MemoryReserve&) = delete;
+  ~MemoryReserve();
+  bool ok() const;
+};
+
 // Standard output and standard error. Nothing is buffered: every call is
 // out before it returns, written straight to the descriptor or handle (on
 // Windows past the C runtime's text mode, so that a line ends in exactly
