@@ -234,16 +234,16 @@ BlockReport& ReportBlock(const BlockBytes& b, const Parts& p, std::span<const ui
 }
 
 // Checks the hash word of every second-table entry, reading the table a
-// piece at a time. Only listed findings get their text: a hostile table may
-// hold millions of them.
+// piece at a time, up to a read that fails. Only listed findings get their
+// text: a hostile table may hold millions of them.
 void ScanEntryHashes(BlockBytes& b, const Parts& p, BlockReport& block, MergedReport& r) {
   const auto tail = static_cast<uint64_t>(p.tail);
   const auto first = static_cast<uint64_t>(p.second.value_or(p.tail));
   std::vector<uint8_t> chunk(static_cast<size_t>(std::min(tail - first, kReadChunk)));
-  for (uint64_t done = first; done < tail && b.unread == 0; done += chunk.size()) {
+  for (uint64_t done = first; done < tail; done += chunk.size()) {
     const auto piece =
         std::span(chunk).first(static_cast<size_t>(std::min<uint64_t>(chunk.size(), tail - done)));
-    b.Read(done, piece);
+    if (!b.Read(done, piece)) return;
     for (size_t e = 0; e < piece.size(); e += kEntrySize) {
       const uint32_t word = LoadLE32(piece.data() + e + kEntryHash);
       if (word == block.hash) continue;

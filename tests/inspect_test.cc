@@ -300,18 +300,21 @@ TEST(MergedWalk, ReadsInBoundedPieces) {
 }
 
 // A file that claims more bytes than it can give, as one that shrinks
-// while it is read does.
+// while it is read does, and whose reads over byte `bad` fail, as on a
+// disk error.
 class ShrunkSource final : public Source {
  public:
-  ShrunkSource(const Bytes& bytes, uint64_t claimed) : inner_(bytes), claimed_(claimed) {}
+  ShrunkSource(const Bytes& bytes, uint64_t claimed, uint64_t bad = UINT64_MAX)
+      : inner_(bytes), claimed_(claimed), bad_(bad) {}
   uint64_t Size() const override { return claimed_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override {
-    return inner_.ReadAt(offset, out);
+    return (bad_ < offset || bad_ - offset >= out.size()) && inner_.ReadAt(offset, out);
   }
 
  private:
   MemorySource inner_;
   uint64_t claimed_;
+  uint64_t bad_;
 };
 
 TEST(MergedWalk, AFailedReadStopsTheWalk) {
@@ -322,6 +325,14 @@ TEST(MergedWalk, AFailedReadStopsTheWalk) {
   EXPECT_TRUE(r.unreadable);
   EXPECT_EQ(r.blocks.size(), 1u);
   EXPECT_EQ(Describe(r), "block 1 (offset 204): could not read 112 bytes\n");
+  // A second table that cannot be read is that one finding, not the
+  // entries of bytes never read.
+  const Merged table = MakeMerged({{.n = 0, .m = 0, .k = 40, .seed = 3}});
+  ShrunkSource bad_sector(table.bytes, table.bytes.size(), 8 + 112 + 16 * 20);
+  const MergedReport t = WalkMerged(bad_sector, nullptr);
+  EXPECT_TRUE(t.unreadable);
+  EXPECT_EQ(t.failures, 1u);
+  EXPECT_EQ(Describe(t), "block 0 (offset 8): could not read 640 bytes\n");
 }
 
 TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
