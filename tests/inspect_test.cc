@@ -628,6 +628,33 @@ TEST(ConsFixWalk, AgainstTheJob) {
             "offset 352: the file holds 2 records, the job's pairs need 0\n");
   const Job renamed = MakeJob({"primo", "second", "third"});
   EXPECT_EQ(AllFindings(WalkRecords(b, &renamed)).size(), 2u);
+  // Names that one byte more or less tells apart differ; a stray byte after
+  // the job's own name is the padding's fault alone.
+  const std::string record1 = "record 1 (offset 176), record offset ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"first", "second", "thirdx"},
+       record1 +
+           "64 (file offset 240): second name is \"third\", the alias of pair 3 is \"thirdx\"\n"},
+      {{"first", "second", "thir"},
+       record1 +
+           "64 (file offset 240): second name is \"third\", the alias of pair 3 is \"thir\"\n"},
+      {{"firs", "second", "third"},
+       "record 0 (offset 0), record offset 0 (file offset 0): first name is \"first\", the job's "
+       "first alias is \"firs\"\n" +
+           record1 +
+           "0 (file offset 176): first name is \"first\", the job's first alias is \"firs\"\n"},
+  };
+  for (const auto& [aliases, found] : cases) {
+    const Job other = MakeJob(aliases);
+    EXPECT_EQ(Describe(WalkRecords(b, &other)), found);
+  }
+  Bytes padded = b;
+  padded[176 + 64 + 7] = 'x';
+  const Job same = MakeJob({"first", "second", "third"});
+  EXPECT_EQ(Describe(WalkRecords(padded, &same)),
+            record1 +
+                "71 (file offset 247): byte 0x78 after the end of the second name: the field "
+                "must be padded with zero bytes\n");
 }
 
 // JSON text.
