@@ -457,6 +457,26 @@ TEST(Verify, AChangedInputIsFoundAndADamagedOneSaidSo) {
       << all[0].text;
 }
 
+// An input that gives fewer bytes than its size said, where the head of
+// the block is read or where a table is.
+TEST(Verify, AnInputThatEndsEarlyIsSaidSo) {
+  const Merged m = MakeMerged({kShapes[0]});
+  MemorySource merged(m.bytes);
+  for (const auto& [bad, part] : std::vector<std::pair<uint64_t, std::string>>{
+           {0, "the front part at offset 0 (120 bytes)"},
+           {125, "the first table at offset 120 (16 bytes)"},
+       }) {
+    ShrunkSource input(m.inputs[0], m.inputs[0].size(), bad);
+    const MergedReport r = WalkMerged(merged, &m.job, [&](BlockReport& block, MergedReport& rr) {
+      return VerifyBlock(merged, input, m.job.pairs[0], m.job.numbers, block, rr);
+    });
+    EXPECT_EQ(Describe(r),
+              "block 0 (offset 8): input \"in.alias0\" is truncated or damaged: the file ended "
+              "before " +
+                  part + ", though it had 220 bytes when opened\n");
+  }
+}
+
 // How a block's bytes are compared with its input's, not just whether.
 TEST(Verify, CountsEveryDifferingByteInBoundedReads) {
   const Merged good = MakeMerged({{.n = 20000, .m = 1, .k = 30000, .seed = 3}});
