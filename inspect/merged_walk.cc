@@ -16,14 +16,16 @@ constexpr auto kFront = static_cast<int64_t>(kFrontSize);
 constexpr auto kEntry = static_cast<int64_t>(kEntrySize);
 constexpr uint32_t kTagWord = LoadLE32(kTag.data());
 
-// The bytes of one block: its front part, and words anywhere in it. The
-// first failed read is remembered; later reads are not tried.
+// The bytes of one block: its front part, its end (the tail and the
+// trailer) once placed, and words anywhere in it. The first failed read is
+// remembered; later reads are not tried.
 struct BlockBytes {
   Source& file;
   uint64_t offset;
   uint64_t left;  // bytes from the block's start to the end of the file
   int64_t index;  // the block's place in the file
   std::array<uint8_t, kFrontSize> front{};
+  std::array<uint8_t, kEndSize> end{};
   size_t unread = 0;  // the size of the read that failed
 
   bool Read(uint64_t at, std::span<uint8_t> out) {
@@ -83,9 +85,8 @@ std::optional<int64_t> PlaceSecondTable(BlockBytes& b, int64_t tail) {
     const uint32_t first = start == tail ? b.FrontU(kHash1) : b.Word(start, kEntryHash);
     return first == b.FrontU(kHash1) || first == b.FrontU(kHash2);
   };
-  const int32_t n = b.Front(kN);
   const int64_t by_ltable = b.Front(kLtable) - LtableFor(0);
-  const int64_t by_n = n < 0 ? -1 : kFront + kEntry * n;
+  const int64_t by_n = b.Front(kN) < 0 ? -1 : kFront + kEntry * b.Front(kN);
   std::optional<int64_t> fitting;
   std::optional<int64_t> hashed;
   for (const int64_t start : {by_ltable, by_n}) {
@@ -115,74 +116,66 @@ std::optional<Parts> Locate(BlockBytes& b, const Pair* pair) {
   return Parts{*tail, second, VoteHash(b, *tail, second, pair)};
 }
 
-// A word that must hold what the block's geometry or the job gives:
-// reported as "<what> is F, expected E: <why>" when it does not.
-struct Tie {
-  std::string_view check;
-  uint64_t at;
-  int64_t found;
-  int64_t expected;
-  std::string (*show)(int64_t);
-  std::string what;
-  std::string why;
-};
-
 std::string Tag(int64_t word) {
   std::array<uint8_t, kWordSize> bytes;
   StoreLE32(bytes.data(), static_cast<uint32_t>(word));
   return Quote(std::string(bytes.begin(), bytes.end()));
 }
 
-std::vector<Tie> Ties(const BlockBytes& b, const Parts& p, std::span<const uint8_t> end,
-                      const Pair* pair, const Job* job) {
+// Checks each word that must hold what the block's geometry or the job
+// gives, and adds "<what> is F, expected E: <why>" where one does not.
+void CheckTies(const BlockBytes& b, const Parts& p, const Pair* pair, const Job* job,
+               BlockReport& block, MergedReport& r) {
+  const auto tie = [&](std::string_view check, uint64_t at, int64_t found, int64_t expected,
+                       std::string (*show)(int64_t), const std::string& what,
+                       const std::string& why) {
+    if (found == expected) return;
+    r.Fail(block, check, at,
+           what + " is " + show(found) + ", expected " + show(expected) +
+               (why.empty() ? "" : ": " + why));
+  };
   const auto t = static_cast<uint64_t>(p.tail);
-  const auto end_word = [&end](uint64_t at) { return LoadLE32Signed(end.data() + at); };
+  const auto end_word = [&b](uint64_t at) { return LoadLE32Signed(b.end.data() + at); };
   const std::string from_base =
       "counted from block offset " + Dec(kLtailBase) + " it must land on ";
-  std::vector<Tie> ties = {
-      {"hash", kHash1, b.FrontU(kHash1), p.hash, Hex, "hash", "the block's hash"},
-      {"tail_reference", kTailRef, b.Front(kTailRef), TailRefFor(p.tail), Dec, "tail reference",
-       from_base + "\"hpid\""},
-      {"tail_reference_24", kTailRef24, LoadLE24(b.front.data() + kTailRef24),
-       TailRefFor(p.tail) & 0xFFFFFF, Dec, "24-bit tail reference",
-       "the low three bytes of the tail reference"},
-      {"tail_offset", kLtail, b.Front(kLtail), LtailFor(p.tail), Dec, "tail offset",
-       from_base + "the first tail word at block offset " + Dec(t)},
-      {"hash", kHash2, b.FrontU(kHash2), p.hash, Hex, "hash", "the block's hash"},
-      {"tail_zero", t + kTailZero, end_word(kTailZero), 0, Dec, "first tail word", ""},
-      {"back_offset", t + kBackRef, end_word(kBackRef), BackRefFor(p.tail), Dec, "back offset",
-       "counted from the first tail word it must land on block offset " + Dec(kLtable)},
-      {"trailer_num1", t + kTrailerNum1, end_word(kTrailerNum1), b.Front(kNum1), FloatBits,
-       "num1 in the trailer", "num1 at block offset " + Dec(kNum1)},
-      {"trailer_marker", t + kTrailerMarker, end_word(kTrailerMarker), kMarker, Hex,
-       "trailer marker", ""},
-      {"trailer_tag", t + kTrailerTag, end_word(kTrailerTag), kTagWord, Tag, "trailer tag", ""},
-      {"trailer_zero", t + kTrailerZero, end_word(kTrailerZero), 0, Dec, "last trailer word", ""},
-  };
+  tie("hash", kHash1, b.FrontU(kHash1), p.hash, Hex, "hash", "the block's hash");
+  tie("tail_reference", kTailRef, b.Front(kTailRef), TailRefFor(p.tail), Dec, "tail reference",
+      from_base + "\"hpid\"");
+  tie("tail_reference_24", kTailRef24, LoadLE24(b.front.data() + kTailRef24),
+      TailRefFor(p.tail) & 0xFFFFFF, Dec, "24-bit tail reference",
+      "the low three bytes of the tail reference");
+  tie("tail_offset", kLtail, b.Front(kLtail), LtailFor(p.tail), Dec, "tail offset",
+      from_base + "the first tail word at block offset " + Dec(t));
+  tie("hash", kHash2, b.FrontU(kHash2), p.hash, Hex, "hash", "the block's hash");
+  tie("tail_zero", t + kTailZero, end_word(kTailZero), 0, Dec, "first tail word", "");
+  tie("back_offset", t + kBackRef, end_word(kBackRef), BackRefFor(p.tail), Dec, "back offset",
+      "counted from the first tail word it must land on block offset " + Dec(kLtable));
+  tie("trailer_num1", t + kTrailerNum1, end_word(kTrailerNum1), b.Front(kNum1), FloatBits,
+      "num1 in the trailer", "num1 at block offset " + Dec(kNum1));
+  tie("trailer_marker", t + kTrailerMarker, end_word(kTrailerMarker), kMarker, Hex,
+      "trailer marker", "");
+  tie("trailer_tag", t + kTrailerTag, end_word(kTrailerTag), kTagWord, Tag, "trailer tag", "");
+  tie("trailer_zero", t + kTrailerZero, end_word(kTrailerZero), 0, Dec, "last trailer word", "");
   if (p.second) {
-    ties.push_back({"table_offset", kLtable, b.Front(kLtable), LtableFor(*p.second), Dec,
-                    "table offset",
-                    "counted from block offset " + Dec(kLtable) +
-                        " it must land on the second table at block offset " + Dec(*p.second)});
-    ties.push_back({"first_table_count", kN, b.Front(kN), (*p.second - kFront) / kEntry, Dec,
-                    "first-table count", "the first table ends where the second table starts"});
+    tie("table_offset", kLtable, b.Front(kLtable), LtableFor(*p.second), Dec, "table offset",
+        "counted from block offset " + Dec(kLtable) +
+            " it must land on the second table at block offset " + Dec(*p.second));
+    tie("first_table_count", kN, b.Front(kN), (*p.second - kFront) / kEntry, Dec,
+        "first-table count", "the first table ends where the second table starts");
   }
-  if (pair != nullptr) {
-    const auto bits = [](float f) { return int64_t{std::bit_cast<uint32_t>(f)}; };
-    const Numbers& job_numbers = job->numbers;
-    ties.push_back({"job_alias_hash", kHash1, p.hash, NameHash(pair->alias), Hex, "block hash",
-                    "the hash of alias " + Quote(pair->alias)});
-    for (const auto& [at, value, name] :
-         {std::tuple{kNum2, job_numbers.num2, "num2"},
-          {kNum3, job_numbers.num3, "num3"},
-          {kNum4, job_numbers.num4, "num4"},
-          {kNum1, job_numbers.num1, "num1"},
-          {t + kTrailerNum1, job_numbers.num1, "num1 in the trailer"}}) {
-      const uint32_t stored = at < kFrontSize ? b.FrontU(at) : LoadLE32(end.data() + kTrailerNum1);
-      ties.push_back({"job_number", at, stored, bits(value), FloatBits, name, "the job's number"});
-    }
+  if (pair == nullptr) return;
+  const auto bits = [](float f) { return int64_t{std::bit_cast<uint32_t>(f)}; };
+  tie("job_alias_hash", kHash1, p.hash, NameHash(pair->alias), Hex, "block hash",
+      "the hash of alias " + Quote(pair->alias));
+  for (const auto& [at, value, name] :
+       {std::tuple{kNum2, job->numbers.num2, "num2"},
+        {kNum3, job->numbers.num3, "num3"},
+        {kNum4, job->numbers.num4, "num4"},
+        {kNum1, job->numbers.num1, "num1"},
+        {t + kTrailerNum1, job->numbers.num1, "num1 in the trailer"}}) {
+    const uint32_t stored = at < kFrontSize ? b.FrontU(at) : LoadLE32(b.end.data() + kTrailerNum1);
+    tie("job_number", at, stored, bits(value), FloatBits, name, "the job's number");
   }
-  return ties;
 }
 
 bool Unreadable(const BlockBytes& b, MergedReport& r) {
@@ -206,8 +199,8 @@ bool NoBlockEnd(const BlockBytes& b, MergedReport& r) {
 }
 
 // Adds the placed block to the report, with the findings of its words.
-BlockReport& ReportBlock(const BlockBytes& b, const Parts& p, std::span<const uint8_t> end,
-                         const Pair* pair, const Job* job, MergedReport& r) {
+BlockReport& ReportBlock(const BlockBytes& b, const Parts& p, const Pair* pair, const Job* job,
+                         MergedReport& r) {
   BlockReport& block = r.blocks.emplace_back();
   block.index = r.blocks.size() - 1;
   block.offset = b.offset;
@@ -224,12 +217,7 @@ BlockReport& ReportBlock(const BlockBytes& b, const Parts& p, std::span<const ui
                ") nor the first-table count at block offset " + Dec(kN) + " (" + Dec(b.Front(kN)) +
                ") places the second table inside the block");
   }
-  for (const Tie& t : Ties(b, p, end, pair, job)) {
-    if (t.found == t.expected) continue;
-    r.Fail(block, t.check, t.at,
-           t.what + " is " + t.show(t.found) + ", expected " + t.show(t.expected) +
-               (t.why.empty() ? "" : ": " + t.why));
-  }
+  CheckTies(b, p, pair, job, block, r);
   return block;
 }
 
@@ -247,12 +235,10 @@ void ScanEntryHashes(BlockBytes& b, const Parts& p, BlockReport& block, MergedRe
     for (size_t e = 0; e < piece.size(); e += kEntrySize) {
       const uint32_t word = LoadLE32(piece.data() + e + kEntryHash);
       if (word == block.hash) continue;
-      Finding f{b.index, b.offset, "entry_hash", {}, done + e + kEntryHash};
-      if (r.Lists(block.findings)) {
-        f.text = "second-table entry hash is " + Hex(word) + ", expected " + Hex(block.hash) +
-                 ": the block's hash";
-      }
-      r.Add(block.findings, std::move(f));
+      r.Fail(block, "entry_hash", done + e + kEntryHash,
+             r.Lists(block.findings) ? "second-table entry hash is " + Hex(word) + ", expected " +
+                                           Hex(block.hash) + ": the block's hash"
+                                     : std::string());
     }
   }
 }
@@ -264,16 +250,14 @@ bool WalkBlock(Source& file, uint64_t offset, MergedReport& r, const Pair* pair,
   BlockBytes b{file, offset, r.size - offset, static_cast<int64_t>(r.blocks.size())};
   b.Read(0, b.front);
   const auto parts = Locate(b, pair);
-  std::array<uint8_t, kEndSize> end{};
-  if (parts) b.Read(static_cast<uint64_t>(parts->tail), end);
+  if (parts) b.Read(static_cast<uint64_t>(parts->tail), b.end);
   if (b.unread != 0) return Unreadable(b, r);
   if (!parts) return NoBlockEnd(b, r);
-  BlockReport& block = ReportBlock(b, *parts, end, pair, job, r);
+  BlockReport& block = ReportBlock(b, *parts, pair, job, r);
   // A block that is the one its input gives holds the hash in every entry.
   if (!verify || !verify(block, r)) ScanEntryHashes(b, *parts, block, r);
   if (b.unread != 0) return Unreadable(b, r);
-  std::stable_sort(block.findings.begin(), block.findings.end(),
-                   [](const Finding& x, const Finding& y) { return x.at < y.at; });
+  std::ranges::stable_sort(block.findings, {}, &Finding::at);
   return true;
 }
 
