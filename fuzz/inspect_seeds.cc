@@ -28,9 +28,10 @@ bool WriteSeeds(const std::string& dir) {
     const std::vector<std::string> used(
         aliases.begin(), aliases.begin() + static_cast<std::ptrdiff_t>(inputs.size()));
     const std::vector<std::string_view> names(used.begin(), used.end());
-    const std::string n = std::to_string(f);
-    if (!fixture::WriteFile(dir + "/merged_" + n, fixture::ExpectedMerged(inputs, used, numbers)) ||
-        !fixture::WriteFile(dir + "/cons_fix_" + n, ConsFixRecords(names))) {
+    const std::string merged = dir + "/merged_" + std::to_string(f);
+    const std::string cons_fix = dir + "/cons_fix_" + std::to_string(f);
+    if (!fixture::WriteFile(merged, fixture::ExpectedMerged(inputs, used, numbers)) ||
+        !fixture::WriteFile(cons_fix, ConsFixRecords(names))) {
       return false;
     }
   }
