@@ -55,8 +55,10 @@ fixture::Bytes ExpectedRecord(const std::string& first, const std::string& alias
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace blkmerge;
-  const std::vector<Pair> pairs = PairTable(data, size);
-  const std::vector<uint8_t> records = ConsFixRecords(pairs);
+  Job job;
+  job.pairs = PairTable(data, size);
+  const std::vector<Pair>& pairs = job.pairs;
+  const std::vector<uint8_t> records = ConsFixRecords(job.Aliases());
   if (pairs.size() < 2) {
     FUZZ_CHECK(records.empty());
     return 0;

@@ -85,26 +85,17 @@ std::string ReadTrouble(const std::string& name, const Source& source) {
          (error ? FileDetail(name, error) : name + ": it is shorter than when it was opened");
 }
 
-// Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
-// --plan JOB [--json]` (or --help, --version) and returns the exit status.
-// The report, the plan, the help and the version go to standard output;
-// usage errors, files that cannot be opened or read, and what blkmerge
-// would say of a failure on standard error, to standard error.
-int Run(platform::Console& console, int argc, const char* const* argv) {
-  Options o;
-  if (const auto error = Parse(argc, argv, o)) {
-    if (!error->empty()) Trouble(console, *error);
-    console.PrintErrorLine(kUsage);
-    return kExitTrouble;
-  }
-  if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
-  if (o.plan) {
-    const Plan plan = MakePlan(*o.plan);
-    if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
-    if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
-    return plan.failure ? kExitFailed : kExitAllHold;
-  }
+// `blkinspect --plan JOB`: what blkmerge would write, and what it would
+// say of a failure on standard error.
+int RunPlan(platform::Console& console, const Options& o) {
+  const Plan plan = MakePlan(*o.plan);
+  if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
+  if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
+  return plan.failure ? kExitFailed : kExitAllHold;
+}
 
+// `blkinspect [--job JOB] MERGED [CONS_FIX]`: the report of both walks.
+int RunCheck(platform::Console& console, const Options& o) {
   Report report;
   Job job;
   if (o.job) {
@@ -146,6 +137,22 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
     Trouble(console, ReadTrouble(o.files[1], cons_fix));
   if (report.Unreadable()) return kExitTrouble;
   return report.Failures() == 0 ? kExitAllHold : kExitFailed;
+}
+
+// Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
+// --plan JOB [--json]` (or --help, --version) and returns the exit status.
+// The report, the plan, the help and the version go to standard output;
+// usage errors, files that cannot be opened or read, and what blkmerge
+// would say of a failure on standard error, to standard error.
+int Run(platform::Console& console, int argc, const char* const* argv) {
+  Options o;
+  if (const auto error = Parse(argc, argv, o)) {
+    if (!error->empty()) Trouble(console, *error);
+    console.PrintErrorLine(kUsage);
+    return kExitTrouble;
+  }
+  if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
+  return o.plan ? RunPlan(console, o) : RunCheck(console, o);
 }
 
 }  // namespace

@@ -16,6 +16,34 @@ using namespace blkmerge::cons_fix;
 
 constexpr uint64_t kMaxRecords = kMaxPairs - 1;
 
+// Compares the name fields of `record` with those of the record blkmerge
+// writes for the job's first alias and the alias of pair record.index + 1.
+// A field differs from it at or before the end of the record's name where
+// the names differ, and only after it where the padding does, which
+// CheckRecord finds.
+void CheckNames(std::span<const uint8_t> bytes, const Job& job, RecordReport& record,
+                ConsFixReport& r) {
+  const std::string& first = job.pairs.front().alias;
+  const std::string& alias = job.pairs[record.index + 1].alias;
+  std::vector<uint8_t> expected;
+  AppendConsFixRecord(first, alias, expected);
+  const auto differs = [&](uint64_t at, uint64_t size, const std::string& held) {
+    const auto field = bytes.subspan(static_cast<size_t>(at), static_cast<size_t>(size));
+    const auto theirs = expected.begin() + static_cast<std::ptrdiff_t>(at);
+    const auto ours = std::mismatch(field.begin(), field.end(), theirs).first;
+    return ours != field.end() && static_cast<size_t>(ours - field.begin()) <= held.size();
+  };
+  if (differs(0, kFirstAliasField, record.first)) {
+    r.Fail(record, "job_first_alias", 0,
+           "first name is " + Quote(record.first) + ", the job's first alias is " + Quote(first));
+  }
+  if (differs(kFirstAliasField, kAliasField, record.second)) {
+    r.Fail(record, "job_alias", kFirstAliasField,
+           "second name is " + Quote(record.second) + ", the alias of pair " +
+               Dec(record.index + 2) + " is " + Quote(alias));
+  }
+}
+
 void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& r) {
   RecordReport& record = r.records.emplace_back();
   record.index = r.records.size() - 1;
@@ -52,18 +80,7 @@ void CheckRecord(std::span<const uint8_t> bytes, const Job* job, ConsFixReport& 
            "first name " + Quote(record.first) + " differs from " + Quote(first_of_file) +
                ", the first name of record 0");
   }
-  if (job == nullptr || record.index + 1 >= job->pairs.size()) return;
-  const std::string& first = job->pairs.front().alias;
-  const std::string& alias = job->pairs[record.index + 1].alias;
-  if (record.first != first) {
-    r.Fail(record, "job_first_alias", 0,
-           "first name is " + Quote(record.first) + ", the job's first alias is " + Quote(first));
-  }
-  if (record.second != alias) {
-    r.Fail(record, "job_alias", kFirstAliasField,
-           "second name is " + Quote(record.second) + ", the alias of pair " +
-               Dec(record.index + 2) + " is " + Quote(alias));
-  }
+  if (job != nullptr && record.index + 1 < job->pairs.size()) CheckNames(bytes, *job, record, r);
 }
 
 }  // namespace
@@ -80,21 +97,21 @@ ConsFixReport WalkConsFix(Source& file, const Job* job) {
   }
   for (size_t at = 0; at < bytes.size(); at += kRecordSize)
     CheckRecord(std::span<const uint8_t>(bytes).subspan(at, kRecordSize), job, r);
-  std::string text;
   if (whole > kMaxRecords) {
     r.AddToFile(int64_t{kMaxRecords}, bytes.size(), "too_many_records",
                 "more records than any run writes");
     return r;
   }
   if (r.size % kRecordSize != 0) {
-    text = "the file ends with " + Count(r.size % kRecordSize, "byte") + ", not a whole " +
-           Dec(kRecordSize) + "-byte record";
-    r.AddToFile(-1, bytes.size(), "partial_record", text);
+    r.AddToFile(-1, bytes.size(), "partial_record",
+                "the file ends with " + Count(r.size % kRecordSize, "byte") + ", not a whole " +
+                    Dec(kRecordSize) + "-byte record");
   }
   const uint64_t expected = job == nullptr || job->pairs.empty() ? 0 : job->pairs.size() - 1;
   if (job != nullptr && whole != expected) {
-    text = "the file holds " + Count(whole, "record") + ", the job's pairs need " + Dec(expected);
-    r.AddToFile(-1, r.size, "job_record_count", text);
+    r.AddToFile(
+        -1, r.size, "job_record_count",
+        "the file holds " + Count(whole, "record") + ", the job's pairs need " + Dec(expected));
   }
   return r;
 }

@@ -83,23 +83,27 @@ std::string PartAt(uint64_t at, uint64_t second, uint64_t tail) {
 
 bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers& numbers,
                  BlockReport& block, MergedReport& r) {
+  // Where the parts of the block the input gives lie; the rewrite reads the
+  // same words again, and stops at the same problem.
+  InputHead head;
+  std::optional<InputProblem> problem = ReadInputHead(input, head);
   CompareSink sink(merged, block.offset, block.length);
-  const std::string name = "input " + Quote(pair.input);
-  InputProblem problem;
-  const RewriteStatus status = RewriteInput(input, pair.alias, numbers, sink, &problem);
+  InputProblem found;
+  if (!problem && RewriteInput(input, pair.alias, numbers, sink, &found) != RewriteStatus::kOk)
+    problem = found;
   if (sink.read_failed) {
     r.unreadable = true;
     return r.Fail(block, "read_failed", {}, "could not read the block again");
   }
-  if (status != RewriteStatus::kOk) {  // the input's own fault: the sink only fails to read
-    const char* what =
-        status == RewriteStatus::kReadFailed ? " could not be read" : " is truncated or damaged";
-    return r.Fail(block, "input_refused", {}, name + what + ": " + problem.Describe());
+  const std::string name = "input " + Quote(pair.input);
+  if (problem) {  // the input's own fault: the sink only fails to read
+    const bool unread = problem->kind == InputProblem::Kind::kReadFailed;
+    return r.Fail(block, "input_refused", {},
+                  name + (unread ? " could not be read: " : " is truncated or damaged: ") +
+                      problem->Describe());
   }
   sink.Differ(sink.appended, block.length - std::min(block.length, sink.appended));
   if (!sink.first) return true;
-  InputHead head;  // where the parts of the block the input gives lie
-  ReadInputHead(input, head);
   const uint64_t second = kFrontSize + head.layout.FirstTableSize();
   std::string length;  // of the block the input gives, where the two differ
   if (sink.appended != block.length)

@@ -50,8 +50,10 @@ MergedReport WalkMerged(Source& file, const Job* job, const BlockCheck& verify =
 // zero), then the identity matrix; every record names the same first
 // alias; the file holds whole records only.
 //
-// With `job`, record i must name the first alias and the alias of pair
-// i + 1, and there must be one record per pair after the first.
+// With `job`, the name fields of record i must hold the names of the
+// record blkmerge writes for the first alias and the alias of pair i + 1
+// (AppendConsFixRecord), and there must be one record per pair after the
+// first.
 ConsFixReport WalkConsFix(Source& file, const Job* job);
 
 // Rewrites `input` as blkmerge does for `pair` and the job's `numbers`,

@@ -300,18 +300,21 @@ TEST(MergedWalk, ReadsInBoundedPieces) {
 }
 
 // A file that claims more bytes than it can give, as one that shrinks
-// while it is read does.
+// while it is read does, and whose reads over byte `bad` fail, as on a
+// disk error.
 class ShrunkSource final : public Source {
  public:
-  ShrunkSource(const Bytes& bytes, uint64_t claimed) : inner_(bytes), claimed_(claimed) {}
+  ShrunkSource(const Bytes& bytes, uint64_t claimed, uint64_t bad = UINT64_MAX)
+      : inner_(bytes), claimed_(claimed), bad_(bad) {}
   uint64_t Size() const override { return claimed_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override {
-    return inner_.ReadAt(offset, out);
+    return (bad_ < offset || bad_ - offset >= out.size()) && inner_.ReadAt(offset, out);
   }
 
  private:
   MemorySource inner_;
   uint64_t claimed_;
+  uint64_t bad_;
 };
 
 TEST(MergedWalk, AFailedReadStopsTheWalk) {
@@ -322,6 +325,14 @@ TEST(MergedWalk, AFailedReadStopsTheWalk) {
   EXPECT_TRUE(r.unreadable);
   EXPECT_EQ(r.blocks.size(), 1u);
   EXPECT_EQ(Describe(r), "block 1 (offset 204): could not read 112 bytes\n");
+  // A second table that cannot be read is that one finding, not the
+  // entries of bytes never read.
+  const Merged table = MakeMerged({{.n = 0, .m = 0, .k = 40, .seed = 3}});
+  ShrunkSource bad_sector(table.bytes, table.bytes.size(), 8 + 112 + 16 * 20);
+  const MergedReport t = WalkMerged(bad_sector, nullptr);
+  EXPECT_TRUE(t.unreadable);
+  EXPECT_EQ(t.failures, 1u);
+  EXPECT_EQ(Describe(t), "block 0 (offset 8): could not read 640 bytes\n");
 }
 
 TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
@@ -444,6 +455,26 @@ TEST(Verify, AChangedInputIsFoundAndADamagedOneSaidSo) {
                              "260), the first in "),
             std::string::npos)
       << all[0].text;
+}
+
+// An input that gives fewer bytes than its size said, where the head of
+// the block is read or where a table is.
+TEST(Verify, AnInputThatEndsEarlyIsSaidSo) {
+  const Merged m = MakeMerged({kShapes[0]});
+  MemorySource merged(m.bytes);
+  for (const auto& [bad, part] : std::vector<std::pair<uint64_t, std::string>>{
+           {0, "the front part at offset 0 (120 bytes)"},
+           {125, "the first table at offset 120 (16 bytes)"},
+       }) {
+    ShrunkSource input(m.inputs[0], m.inputs[0].size(), bad);
+    const MergedReport r = WalkMerged(merged, &m.job, [&](BlockReport& block, MergedReport& rr) {
+      return VerifyBlock(merged, input, m.job.pairs[0], m.job.numbers, block, rr);
+    });
+    EXPECT_EQ(Describe(r),
+              "block 0 (offset 8): input \"in.alias0\" is truncated or damaged: the file ended "
+              "before " +
+                  part + ", though it had 220 bytes when opened\n");
+  }
 }
 
 // How a block's bytes are compared with its input's, not just whether.
@@ -617,6 +648,33 @@ TEST(ConsFixWalk, AgainstTheJob) {
             "offset 352: the file holds 2 records, the job's pairs need 0\n");
   const Job renamed = MakeJob({"primo", "second", "third"});
   EXPECT_EQ(AllFindings(WalkRecords(b, &renamed)).size(), 2u);
+  // Names that one byte more or less tells apart differ; a stray byte after
+  // the job's own name is the padding's fault alone.
+  const std::string record1 = "record 1 (offset 176), record offset ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"first", "second", "thirdx"},
+       record1 +
+           "64 (file offset 240): second name is \"third\", the alias of pair 3 is \"thirdx\"\n"},
+      {{"first", "second", "thir"},
+       record1 +
+           "64 (file offset 240): second name is \"third\", the alias of pair 3 is \"thir\"\n"},
+      {{"firs", "second", "third"},
+       "record 0 (offset 0), record offset 0 (file offset 0): first name is \"first\", the job's "
+       "first alias is \"firs\"\n" +
+           record1 +
+           "0 (file offset 176): first name is \"first\", the job's first alias is \"firs\"\n"},
+  };
+  for (const auto& [aliases, found] : cases) {
+    const Job other = MakeJob(aliases);
+    EXPECT_EQ(Describe(WalkRecords(b, &other)), found);
+  }
+  Bytes padded = b;
+  padded[176 + 64 + 7] = 'x';
+  const Job same = MakeJob({"first", "second", "third"});
+  EXPECT_EQ(Describe(WalkRecords(padded, &same)),
+            record1 +
+                "71 (file offset 247): byte 0x78 after the end of the second name: the field "
+                "must be padded with zero bytes\n");
 }
 
 // JSON text.

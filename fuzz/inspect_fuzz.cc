@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
+#include "fuzz/fuzz_util.h"
 #include "inspect/report.h"
 #include "inspect/walk.h"
 #include "merge/io.h"
@@ -55,17 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Report report{WalkMerged(merged, job, job == nullptr ? BlockCheck{} : verify),
                   WalkConsFix(cons_fix, job), std::nullopt};
     const MergedReport& m = report.merged;
-    if (!Counted(m, m.blocks) || !Counted(*report.cons_fix, report.cons_fix->records) ||
-        m.blocks.size() > blkmerge::kMaxPairs ||
-        report.cons_fix->records.size() >= blkmerge::kMaxPairs) {
-      __builtin_trap();
-    }
+    FUZZ_CHECK(Counted(m, m.blocks));
+    FUZZ_CHECK(Counted(*report.cons_fix, report.cons_fix->records));
+    FUZZ_CHECK(m.blocks.size() <= blkmerge::kMaxPairs);
+    FUZZ_CHECK(report.cons_fix->records.size() < blkmerge::kMaxPairs);
     // A file that passes is its header and its blocks, nothing else.
     uint64_t lengths = blkmerge::kMergedHeader.size();
     for (const BlockReport& b : m.blocks) lengths += b.length;
-    if (m.failures == 0 && lengths != size) __builtin_trap();
+    FUZZ_CHECK(m.failures != 0 || lengths == size);
     // Each rendering once per input: the text without the job, the JSON with it.
-    if ((job == nullptr ? RenderText(report) : RenderJson(report)).empty()) __builtin_trap();
+    FUZZ_CHECK(!(job == nullptr ? RenderText(report) : RenderJson(report)).empty());
   }
   return 0;
 }
