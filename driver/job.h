@@ -29,6 +29,7 @@ struct TextPosition {
 struct Pair {
   std::string input;
   std::string alias;
+  TextPosition where;  // of the input name in the job text
 };
 
 struct Job {

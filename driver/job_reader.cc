@@ -278,6 +278,7 @@ class JobReader {
                         " pairs");
       }
       alias_where_[job_.pairs.size()] = alias.where;
+      pair.where = input.where;
       job_.pairs.push_back(pair);
     }
   }

@@ -25,7 +25,7 @@ Job MakeJob(const std::vector<std::string>& aliases) {
   job.merged_name = "merged.out";
   job.cons_fix_name = "cons_fix.out";
   job.numbers = kNumbers;
-  for (const std::string& alias : aliases) job.pairs.push_back({"in." + alias, alias});
+  for (const std::string& alias : aliases) job.pairs.push_back({"in." + alias, alias, {}});
   return job;
 }
 
@@ -212,7 +212,7 @@ TEST(MergedWalk, JobNumbersHashesAndCountAreChecked) {
   Job other = m.job;
   other.numbers.num3 = 21.0F;
   std::swap(other.pairs[0], other.pairs[1]);
-  other.pairs.push_back({"in.extra", "extra"});
+  other.pairs.push_back({"in.extra", "extra", {}});
   EXPECT_EQ(
       Describe(WalkBytes(m.bytes, &other)),
       "block 0 (offset 8), block offset 0 (file offset 8): block hash is " +
