@@ -26,7 +26,7 @@ std::vector<Pair> PairTable(const uint8_t* data, size_t size) {
     const auto* zero = static_cast<const char*>(std::memchr(text + start, 0, size - start));
     const size_t end = zero == nullptr ? size : static_cast<size_t>(zero - text);
     const size_t length = std::min(end - start, kMaxNameLength);
-    pairs.push_back(Pair{"input", std::string(text + start, length)});
+    pairs.push_back(Pair{"input", std::string(text + start, length), {}});
     start = end + 1;
   }
   return pairs;
