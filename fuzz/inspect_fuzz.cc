@@ -21,7 +21,7 @@ const Job& FuzzJob() {
   static const Job job = [] {
     Job j;
     j.numbers = {0.5F, 10.0F, 20.0F, 30.0F};
-    for (const char* alias : {"a0", "a1", "a2"}) j.pairs.push_back({alias, alias});
+    for (const char* alias : {"a0", "a1", "a2"}) j.pairs.push_back({alias, alias, {}});
     return j;
   }();
   return job;
