@@ -343,9 +343,9 @@ bool Output::OpenBeside() {
   }
   for (int tries = 0; tries < 100; ++tries) {
     std::string temp = folder_path_ + "." + leaf_ + std::string(kTempTag) + RandomTag();
-    const HANDLE handle =
-        CreateFileW(WideOf(temp).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE handle = CreateFileW(WideOf(temp).c_str(), GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (handle == INVALID_HANDLE_VALUE) {
       const FileError error = LastError();
@@ -405,7 +405,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
     const std::wstring temp = WideOf(out.temp_);
     // The new file takes the old one's attributes, without the hidden one.
     SetFileAttributesW(temp.c_str(), out.existing_ ? (out.permissions_ == 0 ? FILE_ATTRIBUTE_NORMAL
-                                                                             : out.permissions_)
+                                                                            : out.permissions_)
                                                    : FILE_ATTRIBUTE_NORMAL);
     if (out.held_ != -1) CloseHandle(ToHandle(out.held_));
     out.held_ = -1;
