@@ -6,18 +6,18 @@
 
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge::platform {
 namespace {
 
 using fixture::Bytes;
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 const Bytes kTen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 TEST(Open, InputIsARegularFileOnly) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
   std::filesystem::create_directory(dir.path() / "sub");
 
@@ -36,7 +36,7 @@ TEST(Open, InputIsARegularFileOnly) {
 }
 
 TEST(Read, TellsTheEndOfTheFile) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
   File file = File::OpenInput(dir.At("ten"));
   ASSERT_TRUE(file.is_open());
@@ -65,7 +65,7 @@ TEST(Read, TellsTheEndOfTheFile) {
 }
 
 TEST(Output, KeepsItsBytesUntilTruncated) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
   {
     File out = File::OpenOutput(dir.At("out"));
@@ -98,7 +98,7 @@ TEST(Output, ClosedFileFailsEverything) {
   EXPECT_FALSE(closed.Write(kTen));
   EXPECT_FALSE(closed.Truncate(0));
   EXPECT_FALSE(closed.Close());
-  const ScratchDir dir;
+  const TempDir dir;
   File moved_from = File::OpenOutput(dir.At("out"));
   const File moved_to = std::move(moved_from);
   EXPECT_TRUE(moved_to.is_open());
@@ -106,7 +106,7 @@ TEST(Output, ClosedFileFailsEverything) {
 }
 
 TEST(Identity, OneFileUnderEveryName) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("a"), kTen));
   ASSERT_TRUE(fixture::WriteFile(dir.At("b"), kTen));
   std::filesystem::create_hard_link(dir.path() / "a", dir.path() / "hard");
@@ -126,7 +126,7 @@ TEST(Identity, OneFileUnderEveryName) {
 TEST(Output, IsLockedWhileOpen) {
   // A second open of one output, as a second run would make it, is
   // refused until the first is closed; the file keeps its bytes.
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
   File first = File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(first.is_open());
@@ -139,7 +139,7 @@ TEST(Output, IsLockedWhileOpen) {
 }
 
 TEST(Errors, SayWhy) {
-  const ScratchDir dir;
+  const TempDir dir;
   const File missing = File::OpenInput(dir.At("missing"));
   EXPECT_EQ(missing.error().kind, FileError::Kind::kSystem);
   const std::string text = SystemErrorText(missing.error().code);
@@ -153,7 +153,7 @@ TEST(Errors, SayWhy) {
 }
 
 TEST(ReadFaults, FailFromTheirOffsetOn) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
   File file = File::OpenInput(dir.At("ten"));
   ASSERT_TRUE(file.info().id);

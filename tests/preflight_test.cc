@@ -6,12 +6,12 @@
 
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
 
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
   ASSERT_TRUE(fixture::WriteFile(path, fixture::Bytes(text.begin(), text.end())));
@@ -19,7 +19,7 @@ void WriteText(const std::string& path, const std::string& text) {
 
 TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
   // The pairs before the error would make a job; the job is refused.
-  const ScratchDir dir;
+  const TempDir dir;
   const std::string job_file = dir.At("job.txt");
   const std::string text = "out.bin fix.bin 1 2 3 4 a.src first b.src second";
   WriteText(job_file, text);
@@ -38,7 +38,7 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
 }
 
 TEST(CheckJob, GivesTheRunsFirstFailureWithItsDetail) {
-  const ScratchDir dir;
+  const TempDir dir;
   Job job;
   Failure failure = CheckJob(dir.At("missing.txt"), job);
   ASSERT_EQ(failure.kind, FailureKind::kJobUnopened);

@@ -52,7 +52,7 @@ class RunDir : public TempDir {
 // A child process of the test, its standard output on `out` where given.
 class Child {
  public:
-  Child(const std::string& dir, std::vector<std::string> args, int out = -1) {
+  Child(const std::filesystem::path& dir, std::vector<std::string> args, int out = -1) {
     pid_ = fork();
     if (pid_ == 0) {
       if (out >= 0) dup2(out, STDOUT_FILENO);
@@ -112,7 +112,7 @@ TEST(Lock, AnOutputAnotherProcessHoldsIsRefusedBeforeEitherIsEmptied) {
   for (const char* held : {"out.bin", "fix.bin"}) {
     SCOPED_TRACE(held);
     RunDir dir;
-    const int fd = open((dir / held).c_str(), O_RDONLY);
+    const int fd = open(dir.At(held).c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     const Result r = Blkmerge(dir, "job.txt");
@@ -244,7 +244,7 @@ uint64_t SizeOf(const std::string& path) {
 
 TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
   RunDir dir("a.src first big.src second a.src third");
-  WriteSparseInput(dir / "big.src");
+  WriteSparseInput(dir.At("big.src"));
   const Bytes complete = fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers);
   for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal_number));
@@ -256,11 +256,11 @@ TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
     close(out[1]);
     // Into the big block, but not far: what it writes is real disk.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (SizeOf(dir / "out.bin") < complete.size() + (16u << 20) &&
+    while (SizeOf(dir.At("out.bin")) < complete.size() + (16u << 20) &&
            std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    ASSERT_GT(SizeOf(dir / "out.bin"), complete.size()) << "the run never got into the big block";
+    ASSERT_GT(SizeOf(dir.At("out.bin")), complete.size()) << "the run never got into the big block";
 
     // A second run meanwhile finds both outputs held, and leaves them.
     const Result second = Blkmerge(dir, "job.txt");
@@ -275,7 +275,7 @@ TEST(Interrupt, LeavesTheMergedFileAtItsLastCompleteBlock) {
     close(out[0]);
     EXPECT_EQ(printed, "Processed a.src as first\n");
     EXPECT_EQ(dir.Read("out.bin"), complete);
-    EXPECT_EQ(SizeOf(dir / "fix.bin"), 0u);
+    EXPECT_EQ(SizeOf(dir.At("fix.bin")), 0u);
   }
 }
 
@@ -305,8 +305,8 @@ TEST(Interrupt, WhileTheOutputsAreEmptiedLeavesBothEmpty) {
     EXPECT_EQ(read(out[0], printed, sizeof printed), 0)
         << "no input is processed before both outputs are empty";
     close(out[0]);
-    EXPECT_EQ(SizeOf(dir / "out.bin"), 0u);
-    EXPECT_EQ(SizeOf(dir / "fix.bin"), 0u);
+    EXPECT_EQ(SizeOf(dir.At("out.bin")), 0u);
+    EXPECT_EQ(SizeOf(dir.At("fix.bin")), 0u);
   }
 }
 
@@ -362,7 +362,7 @@ TEST(StandardOutput, ATerminalIsRefusedToo) {
 
 // Runs `args` with standard output on a non-blocking pipe of one page
 // that is read slowly, after a pause, and returns what came through.
-std::string ThroughASlowPipe(const std::string& dir, std::vector<std::string> args, int& status) {
+std::string ThroughASlowPipe(const std::filesystem::path& dir, std::vector<std::string> args, int& status) {
   int out[2];
   EXPECT_EQ(pipe(out), 0);
   fcntl(out[1], F_SETPIPE_SZ, 4096);
@@ -435,8 +435,8 @@ class FailingDisk : public ::testing::Test {
   static constexpr uint64_t kFailAt = 4096;
 
   void Mount() {
-    std::filesystem::create_directory(dir_ / "mnt");
-    server_ = popen(("'" FUSE_FAULTS_BINARY "' '" + (dir_ / "mnt") + "' '" + (dir_ / "src") + "' " +
+    std::filesystem::create_directory(dir_.At("mnt"));
+    server_ = popen(("'" FUSE_FAULTS_BINARY "' '" + dir_.At("mnt") + "' '" + dir_.At("src") + "' " +
                      std::to_string(kFailAt) + " 2>/dev/null")
                         .c_str(),
                     "r");
@@ -444,9 +444,9 @@ class FailingDisk : public ::testing::Test {
     mounted_ = server_ != nullptr && std::fgets(line, sizeof line, server_) != nullptr &&
                std::string(line) == "ready\n";
   }
-  void SetUp() override { std::filesystem::create_directory(dir_ / "src"); }
+  void SetUp() override { std::filesystem::create_directory(dir_.At("src")); }
   void TearDown() override {
-    if (mounted_) umount2((dir_ / "mnt").c_str(), MNT_DETACH);
+    if (mounted_) umount2(dir_.At("mnt").c_str(), MNT_DETACH);
     if (server_ != nullptr) pclose(server_);
   }
 
