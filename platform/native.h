@@ -14,7 +14,15 @@ namespace blkmerge::platform::native {
 // the one write loop of both tools. Returns why it failed, or nothing.
 FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes);
 
-// The same for standard output and standard error.
+// Closes a descriptor (POSIX) or handle (Windows), which is gone then
+// whether or not the close failed. Returns why it failed, or nothing.
+FileError Close(intptr_t handle);
+
+// The platform's part of CopyInKernel: copies `length` bytes of `from`,
+// from `offset`, to the end of `to`, between descriptors or handles.
+uint64_t CopyRange(intptr_t from, uint64_t offset, uint64_t length, intptr_t to, bool& unsupported);
+
+// The same as WriteAll for standard output and standard error.
 FileError WriteStandardOutput(std::span<const uint8_t> bytes);
 FileError WriteStandardError(std::span<const uint8_t> bytes);
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "merge/block.h"
+#include "platform/fault.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
 #include "tests/temp_dir.h"
@@ -154,16 +155,15 @@ TEST(FileSource, AReadErrorIsNoShortFile) {
     const Bytes input = fixture::MakeInput(shape);
     const TempDir dir;
     ASSERT_TRUE(fixture::WriteFile(dir.At("in"), input));
-    const platform::File in = platform::File::OpenInput(dir.At("in"));
-    ASSERT_TRUE(in.info().id);
     const uint64_t q = fixture::SecondTableOffset(shape);
-    platform::FailReadsAt(*in.info().id, q + 100, 1, eio.code);
+    platform::InjectFault({platform::Fault::Op::kRead, dir.At("in"), q + 100, eio.code});
+    const platform::File in = platform::File::OpenInput(dir.At("in"));
     Bytes whole(FileSource::kWholeReadMax);
     FileSource source(in, read_whole ? std::span<uint8_t>(whole) : std::span<uint8_t>());
     MemorySink sink;
     InputProblem problem;
     const RewriteStatus status = RewriteInput(source, "alias", kNumbers, sink, &problem);
-    platform::ClearReadFaults();
+    platform::ClearFaults();
     EXPECT_EQ(status, RewriteStatus::kReadFailed);
     EXPECT_EQ(problem.kind, InputProblem::Kind::kReadFailed);
     EXPECT_EQ(problem.error, eio);

@@ -152,31 +152,5 @@ TEST(Errors, SayWhy) {
   EXPECT_EQ(File::OpenStream(dir.At("sub")).error().kind, FileError::Kind::kNoEnd);
 }
 
-TEST(ReadFaults, FailFromTheirOffsetOn) {
-  const TempDir dir;
-  ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
-  File file = File::OpenInput(dir.At("ten"));
-  ASSERT_TRUE(file.info().id);
-  FailReadsAt(*file.info().id, 6, 2, 5);
-  Bytes out(10);
-  ReadResult read = file.ReadAt(2, out);
-  EXPECT_EQ(read.bytes, 4u);  // 2 to 5 come, then the error
-  EXPECT_EQ(read.error, FileError::System(5));
-  EXPECT_EQ(file.ReadAt(0, std::span(out).first(6)).bytes, 6u);  // before it, all is well
-  EXPECT_EQ(file.ReadAt(8, out).bytes, 2u);                      // and after it
-
-  // Read in order: the bytes before, then the error, and then no more.
-  file = File::OpenStream(dir.At("ten"));
-  read = file.Read(out);
-  EXPECT_EQ(read.bytes, 6u);
-  EXPECT_FALSE(read.failed());
-  read = file.Read(out);
-  EXPECT_EQ(read.bytes, 0u);
-  EXPECT_EQ(read.error, FileError::System(5));
-  EXPECT_TRUE(file.Read(out).failed());
-  ClearReadFaults();
-  EXPECT_EQ(File::OpenInput(dir.At("ten")).ReadAt(0, out).bytes, 10u);
-}
-
 }  // namespace
 }  // namespace blkmerge::platform

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
 #include "tests/temp_dir.h"
@@ -23,12 +24,10 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
   const std::string job_file = dir.At("job.txt");
   const std::string text = "out.bin fix.bin 1 2 3 4 a.src first b.src second";
   WriteText(job_file, text);
-  const auto id = platform::InfoOf(*platform::PathOf(job_file))->id;
-  ASSERT_TRUE(id);
-  platform::FailReadsAt(*id, 30, 1, 5);
+  platform::InjectFault({platform::Fault::Op::kRead, job_file, 30, 5});
   Job job;
   const Failure failure = CheckJob(job_file, job);
-  platform::ClearReadFaults();
+  platform::ClearFaults();
   ASSERT_EQ(failure.kind, FailureKind::kJobUnread);
   EXPECT_EQ(failure.message, "Could not read input file " + job_file);
   EXPECT_EQ(failure.detail, job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
