@@ -6,41 +6,30 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/fault.h"
 #include "platform/native.h"
 
 namespace blkmerge::platform {
 namespace {
 
-#ifdef BLKMERGE_READ_FAULTS
-struct ReadFault {
-  std::optional<FileId> id;
-  uint64_t offset = 0;
-  uint64_t length = 0;
-  uint32_t code = 0;
-};
-ReadFault read_fault;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a test seam
-#endif
-
-// The read fault that a read of `want` bytes at `offset` of `info`'s file
-// meets: `want` is cut back to end where the fault begins, and the error is
-// given once nothing is left before it.
-FileError InjectedFault(const FileInfo& info, uint64_t offset, size_t& want) {
-#ifdef BLKMERGE_READ_FAULTS
-  if (read_fault.id && info.id == read_fault.id) {
-    if (offset >= read_fault.offset && offset - read_fault.offset < read_fault.length) {
-      return FileError::System(read_fault.code);
-    }
-    if (offset < read_fault.offset) {
-      want = static_cast<size_t>(std::min<uint64_t>(want, read_fault.offset - offset));
-    }
-  }
-#else
-  (void)info;
-  (void)offset;
-  (void)want;
-#endif
-  return {};
+// What the fault seam (platform/fault.h) makes the operations on a File
+// meet. A build without the seam meets nothing here, and holds no trace of
+// it. ReadCut and WriteCut cut `want`, the bytes to read or write from
+// `offset`, back to end before the fault, and give its error once nothing
+// is left before it.
+#ifdef BLKMERGE_FAULTS
+FileError ReadCut(const FileInfo& info, uint64_t offset, uint64_t& want) {
+  return seam::FaultAt(Fault::Op::kRead, info.id, offset, want);
 }
+FileError WriteCut(const FileInfo& info, uint64_t offset, uint64_t& want) {
+  return seam::FaultAt(Fault::Op::kWrite, info.id, offset, want);
+}
+FileError CloseError(const FileInfo& info) { return seam::FaultAt(Fault::Op::kClose, info.id); }
+#else
+FileError ReadCut(const FileInfo&, uint64_t, uint64_t&) { return {}; }
+FileError WriteCut(const FileInfo&, uint64_t, uint64_t&) { return {}; }
+FileError CloseError(const FileInfo&) { return {}; }
+#endif
 
 std::string_view KindOf(FileKind kind) {
   switch (kind) {
@@ -52,7 +41,21 @@ std::string_view KindOf(FileKind kind) {
   return {};
 }
 
+using native::Opened;
+
 }  // namespace
+
+#ifdef BLKMERGE_FAULTS
+void native::Opened(std::string_view name, const File& file) {
+  if (file.is_open()) seam::Bind(name, file.info().id);
+}
+FileError native::RenameFault(const File& file) {
+  return seam::FaultAt(Fault::Op::kRename, file.info().id);
+}
+#else
+void native::Opened(std::string_view /*name*/, const File& /*file*/) {}
+FileError native::RenameFault(const File& /*file*/) { return {}; }
+#endif
 
 std::string Describe(const FileError& error, FileKind kind) {
   using Kind = FileError::Kind;
@@ -69,13 +72,6 @@ std::string Describe(const FileError& error, FileKind kind) {
   }
   return "no error";
 }
-
-#ifdef BLKMERGE_READ_FAULTS
-void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code) {
-  read_fault = {id, offset, length, code};
-}
-void ClearReadFaults() { read_fault = {}; }
-#endif
 
 File::File(File&& other) noexcept
     : handle_(std::exchange(other.handle_, kNoHandle)),
@@ -102,6 +98,29 @@ File::~File() { Release(); }
 
 bool File::is_open() const { return handle_ != kNoHandle; }
 
+void File::Release() {
+  if (handle_ != kNoHandle) (void)native::Close(handle_);
+  handle_ = kNoHandle;
+}
+
+File File::OpenAny(std::string_view name) {
+  File file = NativeOpenAny(name);
+  Opened(name, file);
+  return file;
+}
+
+File File::OpenToEnd(std::string_view name) {
+  File file = NativeOpenToEnd(name);
+  Opened(name, file);
+  return file;
+}
+
+File File::OpenOutput(std::string_view name) {
+  File file = NativeOpenOutput(name);
+  Opened(name, file);
+  return file;
+}
+
 File File::OpenInput(std::string_view name) {
   File file = OpenAny(name);
   if (!file.is_open() || file.info_.kind == FileKind::kRegular) return file;
@@ -118,9 +137,10 @@ File File::OpenStream(std::string_view name) {
 ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
   ReadResult result;
   while (result.bytes < out.size()) {
-    size_t want = out.size() - result.bytes;
-    if ((result.error = InjectedFault(info_, offset + result.bytes, want))) break;
-    const ReadResult read = NativeReadAt(offset + result.bytes, out.subspan(result.bytes, want));
+    uint64_t want = out.size() - result.bytes;
+    if ((result.error = ReadCut(info_, offset + result.bytes, want))) break;
+    const ReadResult read =
+        NativeReadAt(offset + result.bytes, out.subspan(result.bytes, static_cast<size_t>(want)));
     result.bytes += read.bytes;
     result.error = read.error;
     if (read.failed() || read.bytes < want) break;
@@ -130,13 +150,13 @@ ReadResult File::ReadAt(uint64_t offset, std::span<uint8_t> out) const {
 
 ReadResult File::Read(std::span<uint8_t> out) {
   if (read_error_) return {.bytes = 0, .error = read_error_};
-  size_t want = out.size();
+  uint64_t want = out.size();
   ReadResult read;
-  if ((read.error = InjectedFault(info_, position_, want))) {
+  if ((read.error = ReadCut(info_, position_, want))) {
     read_error_ = read.error;
     return read;
   }
-  read = NativeRead(out.first(want));
+  read = NativeRead(out.first(static_cast<size_t>(want)));
   position_ += read.bytes;
   read_error_ = read.error;
   return read;
@@ -144,11 +164,45 @@ ReadResult File::Read(std::span<uint8_t> out) {
 
 bool File::Write(std::span<const uint8_t> bytes) {
   if (write_failed_ || !is_open()) return false;
-  if (const FileError error = native::WriteAll(handle_, bytes)) {
-    write_failed_ = true;
-    error_ = error;
+  // One pass unless a fault cuts the write short: the bytes before it go
+  // out, and the next pass fails.
+  while (!bytes.empty()) {
+    uint64_t want = bytes.size();
+    FileError error = WriteCut(info_, position_, want);
+    const std::span<const uint8_t> part = bytes.first(static_cast<size_t>(want));
+    if (!error) error = native::WriteAll(handle_, part);
+    if (error) {
+      write_failed_ = true;
+      error_ = error;
+      return false;
+    }
+    position_ += part.size();
+    bytes = bytes.subspan(part.size());
   }
-  return !write_failed_;
+  return true;
+}
+
+bool File::Close() {
+  if (!is_open()) return false;
+  FileError error = native::Close(std::exchange(handle_, kNoHandle));
+  // The seam's failure comes after a close that worked: the file is closed
+  // either way, as when the system's close fails.
+  if (!error) error = CloseError(info_);
+  if (!error) return true;
+  error_ = error;
+  return false;
+}
+
+uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
+                      bool& unsupported) {
+  unsupported = false;
+  if (!from.is_open() || to.write_failed_) return 0;
+  // A fault ends the copy before it; the caller's plain read or write then
+  // meets it.
+  if (ReadCut(from.info_, offset, length) || WriteCut(to.info_, to.position_, length)) return 0;
+  const uint64_t copied = native::CopyRange(from.handle_, offset, length, to.handle_, unsupported);
+  to.position_ += copied;
+  return copied;
 }
 
 }  // namespace blkmerge::platform

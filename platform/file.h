@@ -157,6 +157,10 @@ class File {
   File(intptr_t handle, const FileInfo& info) : handle_(handle), info_(info) {}
   // Opens `name` for reading from its start to its end, whatever it is.
   static File OpenToEnd(std::string_view name);
+  // The system's opens behind OpenAny, OpenToEnd and OpenOutput.
+  static File NativeOpenAny(std::string_view name);
+  static File NativeOpenToEnd(std::string_view name);
+  static File NativeOpenOutput(std::string_view name);
   // A closed File that an Open refused.
   static File Refused(FileError error, const FileInfo& info = {}) {
     File file;
@@ -174,7 +178,7 @@ class File {
   FileInfo info_;
   FileError error_;
   bool write_failed_ = false;
-  uint64_t position_ = 0;  // of Read
+  uint64_t position_ = 0;  // what Read read, or Write and CopyInKernel wrote, from the start
   FileError read_error_;   // of Read, once it failed
 };
 
@@ -185,16 +189,6 @@ class File {
 // no such copy). The caller carries on with what is left.
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                       bool& unsupported);
-
-#ifdef BLKMERGE_READ_FAULTS
-// For tests only (builds with BUILD_TESTING): from now on every read of the
-// file with identity `id` that reaches its bad stretch, the `length` bytes
-// from `offset`, gets the bytes before it and then fails with the system's
-// error `code`, as a bad sector does.
-void FailReadsAt(const FileId& id, uint64_t offset, uint64_t length, uint32_t code);
-// Ends what FailReadsAt began.
-void ClearReadFaults();
-#endif
 
 }  // namespace blkmerge::platform
 

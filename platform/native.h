@@ -29,11 +29,26 @@ std::optional<FileInfo> InfoOfHandle(void* handle);
 FileInfo InfoFromStat(const struct ::stat& st);
 #endif
 
+// The fault seam's hooks for what File alone does not do (see
+// platform/fault.h); builds without the seam meet nothing. Opened binds the
+// faults for `name` to `file`, just opened under that name or in its place;
+// RenameFault is what renaming `file` meets.
+void Opened(std::string_view name, const File& file);
+FileError RenameFault(const File& file);
+
 // Writes all of `bytes` to a descriptor (POSIX) or handle (Windows):
 // the one write loop of both tools. Returns why it failed, or nothing.
 FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes);
 
-// The same for standard output and standard error.
+// Closes a descriptor (POSIX) or handle (Windows), which is gone then
+// whether or not the close failed. Returns why it failed, or nothing.
+FileError Close(intptr_t handle);
+
+// The platform's part of CopyInKernel: copies `length` bytes of `from`,
+// from `offset`, to the end of `to`, between descriptors or handles.
+uint64_t CopyRange(intptr_t from, uint64_t offset, uint64_t length, intptr_t to, bool& unsupported);
+
+// The same as WriteAll for standard output and standard error.
 FileError WriteStandardOutput(std::span<const uint8_t> bytes);
 FileError WriteStandardError(std::span<const uint8_t> bytes);
 

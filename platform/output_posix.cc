@@ -425,6 +425,7 @@ bool Output::OpenAsItIs() {
   if (fstat(fd, &st) != 0) return Fail(Errno());
   existing_ = native::InfoFromStat(st);
   file_.info_ = *existing_;
+  native::Opened(name_, file_);
   if (!S_ISREG(st.st_mode)) {
     mode_ = Mode::kDirect;
     terminal_ = isatty(fd) == 1;
@@ -506,6 +507,7 @@ bool Output::OpenBeside() {
     }
     struct stat st {};
     if (fstat(fd, &st) == 0) file_.info_ = native::InfoFromStat(st);
+    native::Opened(name_, file_);
     return true;
   }
   ReleaseLock();
@@ -577,6 +579,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
       break;
     }
     if (out.mode_ != Output::Mode::kReplace) continue;
+    if ((error = native::RenameFault(out.file_))) break;
     const int folder = Fd(out.folder_);
     // With an old file, the two names are swapped, so that the old file
     // can be put back while the other outputs are not yet in place.

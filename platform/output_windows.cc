@@ -293,6 +293,7 @@ bool Output::OpenAsItIs() {
   if (handle == INVALID_HANDLE_VALUE) return Fail(LastError());
   const auto info = native::InfoOfHandle(handle);
   file_ = File(FromHandle(handle), info.value_or(FileInfo{}));
+  native::Opened(name_, file_);
   existing_ = info;
   if (!info || info->kind != FileKind::kRegular) {
     mode_ = Mode::kDirect;
@@ -356,6 +357,7 @@ bool Output::OpenBeside() {
     slot_ = TakeSlot(WideOf(temp_));
     mode_ = Mode::kReplace;
     file_ = File(FromHandle(handle), native::InfoOfHandle(handle).value_or(FileInfo{}));
+    native::Opened(name_, file_);
     return true;
   }
   ReleaseLock();
@@ -401,6 +403,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
       break;
     }
     if (out.mode_ != Output::Mode::kReplace) continue;
+    if ((error = native::RenameFault(out.file_))) break;
     const std::wstring target = WideOf(out.folder_path_ + out.leaf_);
     const std::wstring temp = WideOf(out.temp_);
     // The new file takes the old one's attributes, without the hidden one.

@@ -85,12 +85,7 @@ bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b
   return a.native() == b.native();
 }
 
-void File::Release() {
-  if (handle_ != kNoHandle) close(static_cast<int>(handle_));
-  handle_ = kNoHandle;
-}
-
-File File::OpenAny(std::string_view name) {
+File File::NativeOpenAny(std::string_view name) {
   // Non-blocking, so that a named pipe opens at once instead of waiting for
   // a writer; reads of a regular file are not affected.
   FileInfo info;
@@ -99,14 +94,14 @@ File File::OpenAny(std::string_view name) {
   return fd < 0 ? Refused(error) : File(fd, info);
 }
 
-File File::OpenToEnd(std::string_view name) {
+File File::NativeOpenToEnd(std::string_view name) {
   FileInfo info;
   FileError error;
   const int fd = OpenDescriptor(name, O_RDONLY, info, error);
   return fd < 0 ? Refused(error) : File(fd, info);
 }
 
-File File::OpenOutput(std::string_view name) {
+File File::NativeOpenOutput(std::string_view name) {
   // Non-blocking, so that a named pipe with no reader fails at once; the
   // flag is taken off again for a pipe that has one, or a terminal.
   FileInfo info;
@@ -164,48 +159,6 @@ bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-functi
   return false;
 }
 
-bool File::Close() {
-  if (!is_open()) return false;
-  const int fd = static_cast<int>(handle_);
-  handle_ = kNoHandle;
-  if (close(fd) == 0) return true;
-  error_ = LastError();
-  return false;
-}
-
-uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
-                      bool& unsupported) {
-  unsupported = false;
-#ifdef BLKMERGE_HAVE_COPY_FILE_RANGE
-  if (!from.is_open() || to.write_failed_) return 0;
-  auto in_offset = static_cast<off_t>(offset);
-  uint64_t copied = 0;
-  while (copied < length) {
-    const ssize_t n = copy_file_range(static_cast<int>(from.handle_), &in_offset,
-                                      static_cast<int>(to.handle_), nullptr, length - copied, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n > 0) {
-      copied += static_cast<uint64_t>(n);
-      continue;
-    }
-    // This pair of files cannot be copied in the kernel (a device or a pipe
-    // as output, say). n == 0: the input ended early. Anything else is a
-    // real error, which a plain read or write meets too.
-    unsupported = n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS ||
-                            errno == EOPNOTSUPP || errno == EBADF);
-    break;
-  }
-  return copied;
-#else
-  (void)from;
-  (void)offset;
-  (void)length;
-  (void)to;
-  unsupported = true;
-  return 0;
-#endif
-}
-
 CommandLine::CommandLine(int argc, char** argv) : words_(argv, argv + argc) {
   for (const std::string& word : words_) pointers_.push_back(word.c_str());
   pointers_.push_back(nullptr);
@@ -230,6 +183,44 @@ Console::Console() {
 }
 
 namespace native {
+
+FileError Close(intptr_t handle) {
+  // The descriptor is gone even when close fails, EINTR included (Linux):
+  // it is never closed again.
+  return close(static_cast<int>(handle)) == 0 ? FileError{} : LastError();
+}
+
+uint64_t CopyRange(intptr_t from, uint64_t offset, uint64_t length, intptr_t to,
+                   bool& unsupported) {
+  unsupported = false;
+#ifdef BLKMERGE_HAVE_COPY_FILE_RANGE
+  auto in_offset = static_cast<off_t>(offset);
+  uint64_t copied = 0;
+  while (copied < length) {
+    const ssize_t n = copy_file_range(static_cast<int>(from), &in_offset, static_cast<int>(to),
+                                      nullptr, length - copied, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n > 0) {
+      copied += static_cast<uint64_t>(n);
+      continue;
+    }
+    // This pair of files cannot be copied in the kernel (a device or a pipe
+    // as output, say). n == 0: the input ended early. Anything else is a
+    // real error, which a plain read or write meets too.
+    unsupported = n < 0 && (errno == EINVAL || errno == EXDEV || errno == ENOSYS ||
+                            errno == EOPNOTSUPP || errno == EBADF);
+    break;
+  }
+  return copied;
+#else
+  (void)from;
+  (void)offset;
+  (void)length;
+  (void)to;
+  unsupported = true;
+  return 0;
+#endif
+}
 
 FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
   const int fd = static_cast<int>(handle);

@@ -151,12 +151,7 @@ bool SamePathName(const std::filesystem::path& a, const std::filesystem::path& b
                             [&fold](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
 }
 
-void File::Release() {
-  if (handle_ != kNoHandle) CloseHandle(ToHandle(handle_));
-  handle_ = kNoHandle;
-}
-
-File File::OpenAny(std::string_view name) {
+File File::NativeOpenAny(std::string_view name) {
   // Backup semantics, so that a directory opens and is told apart. Opening
   // a pipe never waits on Windows.
   FileInfo info;
@@ -167,9 +162,9 @@ File File::OpenAny(std::string_view name) {
   return {reinterpret_cast<intptr_t>(handle), info};
 }
 
-File File::OpenToEnd(std::string_view name) { return OpenAny(name); }
+File File::NativeOpenToEnd(std::string_view name) { return NativeOpenAny(name); }
 
-File File::OpenOutput(std::string_view name) {
+File File::NativeOpenOutput(std::string_view name) {
   FileInfo info;
   FileError error;
   const HANDLE handle =
@@ -234,21 +229,6 @@ bool File::Truncate(uint64_t length) {  // NOLINT(readability-make-member-functi
   return false;
 }
 
-bool File::Close() {
-  if (!is_open()) return false;
-  const HANDLE handle = ToHandle(handle_);
-  handle_ = kNoHandle;
-  if (CloseHandle(handle) != 0) return true;
-  error_ = LastError();
-  return false;
-}
-
-uint64_t CopyInKernel(const File& /*from*/, uint64_t /*offset*/, uint64_t /*length*/, File& /*to*/,
-                      bool& unsupported) {
-  unsupported = true;
-  return 0;
-}
-
 CommandLine::CommandLine(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -273,6 +253,16 @@ Console::Console() {
 }
 
 namespace native {
+
+FileError Close(intptr_t handle) {
+  return CloseHandle(ToHandle(handle)) != 0 ? FileError{} : LastError();
+}
+
+uint64_t CopyRange(intptr_t /*from*/, uint64_t /*offset*/, uint64_t /*length*/, intptr_t /*to*/,
+                   bool& unsupported) {
+  unsupported = true;
+  return 0;
+}
 
 FileError WriteAll(intptr_t handle, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {

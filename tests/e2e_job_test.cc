@@ -229,7 +229,7 @@ TEST(SameFile, OutputsUnderTwoSpellings) {
   // link.bin: a symbolic link to out.bin, which is not there yet.
   ASSERT_EQ(RunIn(dir, "ln -s out.bin link.bin").status, 0);
   for (const std::string& outputs :
-       {std::string("./out.bin out.bin"), "out.bin " + (dir / "out.bin"),
+       {std::string("./out.bin out.bin"), "out.bin " + dir.At("out.bin"),
         std::string("out.bin link.bin")}) {
     dir.Write("job.txt", outputs + " 1 2 3 4 a.src first b.src second");
     const Result r = dir.Run();
@@ -310,7 +310,7 @@ TEST(SameFile, OutputIsAnInputUnderAnotherName) {
 
 TEST(SameFile, OutputIsAnInputByItsAbsolutePath) {
   JobDir dir("");
-  const std::string absolute = dir / "b.src";
+  const std::string absolute = dir.At("b.src");
   dir.Write("job.txt", absolute + " fix.bin 1 2 3 4 a.src first b.src second");
   const auto before = dir.Snapshot();
   const Result r = dir.Run();

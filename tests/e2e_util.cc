@@ -2,57 +2,19 @@
 
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
 namespace blkmerge::e2e {
 
-TempDir::TempDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "blkmerge-e2e-XXXXXX").string();
-  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void TempDir::Write(const std::string& name, const std::string& text) const {
-  Write(name, fixture::Bytes(text.begin(), text.end()));
-}
-
-void TempDir::Write(const std::string& name, const fixture::Bytes& bytes) const {
-  if (!fixture::WriteFile(*this / name, bytes)) throw std::runtime_error("cannot write " + name);
-}
-
-fixture::Bytes TempDir::Read(const std::string& name) const {
-  return fixture::ReadFile(*this / name);
-}
-
-bool TempDir::Exists(const std::string& name) const {
-  std::error_code ignored;
-  return std::filesystem::exists(std::filesystem::symlink_status(*this / name, ignored));
-}
-
-std::vector<std::string> TempDir::Files() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 Result RunIn(const TempDir& dir, const std::string& command) {
   // Standard error goes to a file beside the directory, not in it, so that
   // the directory holds only what the command made.
-  const std::string error_file = dir.path() + ".stderr";
-  const std::string line = "{ cd '" + dir.path() + "' && " + command + "; } 2>'" + error_file + "'";
+  const std::string error_file = dir.path().string() + ".stderr";
+  const std::string line =
+      "{ cd '" + dir.path().string() + "' && " + command + "; } 2>'" + error_file + "'";
   FILE* pipe = popen(line.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("popen failed");
   Result result;

@@ -3,9 +3,8 @@
 #define BLKMERGE_TESTS_E2E_UTIL_H_
 
 #include <string>
-#include <vector>
 
-#include "tests/fixture.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge::e2e {
 
@@ -15,26 +14,7 @@ struct Result {
   std::string error;   // standard error
 };
 
-// A fresh directory, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir();
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  void Write(const std::string& name, const std::string& text) const;
-  void Write(const std::string& name, const fixture::Bytes& bytes) const;
-  fixture::Bytes Read(const std::string& name) const;
-  bool Exists(const std::string& name) const;
-  // The names in the directory itself, sorted.
-  std::vector<std::string> Files() const;
-
- private:
-  std::string path_;
-};
+using testutil::TempDir;
 
 // Runs `command` (a shell command line) in `dir` and captures its standard
 // output and standard error.

@@ -154,7 +154,7 @@ TEST_F(Faults, ExtremeHeaderWords) {
 // child starts out with its parent's peak.
 TEST_F(Faults, HugeJobFileInBoundedMemory) {
   {
-    std::ofstream job(dir_ / "job.txt", std::ios::binary);
+    std::ofstream job(dir_.At("job.txt"), std::ios::binary);
     std::string spaces;
     while (spaces.size() < (1u << 20)) spaces += " \t\r\n\v\f";
     spaces.resize(1u << 20);
@@ -162,7 +162,7 @@ TEST_F(Faults, HugeJobFileInBoundedMemory) {
     job << JobText("out.bin", "fix.bin", ab_);
     ASSERT_TRUE(job.flush());
   }
-  ASSERT_GT(std::filesystem::file_size(dir_ / "job.txt"), 50u << 20);
+  ASSERT_GT(std::filesystem::file_size(dir_.At("job.txt")), 50u << 20);
 
   const Result r = Blkmerge(dir_, "job.txt");
   rusage usage{};

@@ -7,7 +7,7 @@
 #include "merge/io.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 // Nothing to write is a write that succeeds and changes nothing, also when
 // the empty span holds no pointer at all (an empty cons_fix file).
 TEST(FileSink, EmptyWriteWritesNothing) {
-  const testutil::ScratchDir dir;
+  const testutil::TempDir dir;
   platform::File file = platform::File::OpenOutput(dir.At("file"));
   ASSERT_TRUE(file.is_open());
   const std::vector<uint8_t> none;

@@ -1,11 +1,11 @@
 // A file system whose disk fails, in memory: it serves the regular files
-// of a directory, and takes new files, writes and truncations in its one
-// directory. A read of a file whose name starts with "bad" that reaches
-// the bad stretch (FAIL_OFFSET and the 4096 bytes after it) gets the bytes
-// before it and then EIO, as a bad sector does. A file whose name starts
-// with "badclose" reads whole, but every close of it fails with EIO (the
-// answer to the kernel's FLUSH), as a write that failed late is reported
-// by a network file system or one over quota.
+// of a directory, and takes new files, writes, truncations, renames and
+// removals in its one directory. A read of a file whose name starts with
+// "bad" that reaches the bad stretch (FAIL_OFFSET and the 4096 bytes after
+// it) gets the bytes before it and then EIO, as a bad sector does. A file
+// whose name holds "badclose" reads whole, but every close of it fails
+// with EIO (the answer to the kernel's FLUSH), as a write that failed late
+// is reported by a network file system or one over quota.
 //
 //   fuse_faults MOUNTPOINT SOURCE_DIR FAIL_OFFSET
 //
@@ -36,9 +36,10 @@ constexpr int kCannotMount = 77;
 struct Node {
   std::string name;
   blkmerge::fixture::Bytes bytes;
+  bool gone = false;  // removed, or renamed over
 
   bool FailsReads() const { return name.starts_with("bad") && !FailsCloses(); }
-  bool FailsCloses() const { return name.starts_with("badclose"); }
+  bool FailsCloses() const { return name.find("badclose") != std::string::npos; }
 };
 
 // Node id 1 is the root; file i has id i + 2.
@@ -51,7 +52,7 @@ Node* NodeOf(uint64_t id) { return id >= 2 && id - 2 < nodes.size() ? &nodes[id 
 // The id of the file named `name`, or 0.
 uint64_t IdOf(const std::string& name) {
   for (size_t i = 0; i < nodes.size(); ++i) {
-    if (nodes[i].name == name) return i + 2;
+    if (!nodes[i].gone && nodes[i].name == name) return i + 2;
   }
   return 0;
 }
@@ -150,6 +151,118 @@ T As(const char* bytes) {
   return value;
 }
 
+void Lookup(int fd, const fuse_in_header& in, const char* name) {
+  const uint64_t id = IdOf(name);
+  if (in.nodeid != FUSE_ROOT_ID || id == 0) return Reply(fd, in.unique, ENOENT);
+  ReplyWith(fd, in.unique, EntryOf(id));
+}
+
+void Create(int fd, const fuse_in_header& in, const char* name) {
+  if (in.nodeid != FUSE_ROOT_ID || IdOf(name) != 0) {
+    return Reply(fd, in.unique, in.nodeid != FUSE_ROOT_ID ? ENOTDIR : EEXIST);
+  }
+  nodes.push_back({name, {}});
+  // The new entry and the open file, one after the other.
+  struct {
+    fuse_entry_out entry;
+    fuse_open_out open;
+  } out{EntryOf(nodes.size() + 1), DirectOpen()};
+  ReplyWith(fd, in.unique, out);
+}
+
+void Unlink(int fd, const fuse_in_header& in, const char* name) {
+  Node* node = NodeOf(IdOf(name));
+  if (node == nullptr) return Reply(fd, in.unique, ENOENT);
+  node->gone = true;
+  Reply(fd, in.unique, 0);
+}
+
+// A plain rename in the one directory; a swap of two names or any other
+// flag is not taken.
+void Rename(int fd, const fuse_in_header& in, const char* names, uint32_t flags) {
+  const std::string from = names;
+  const std::string to = names + from.size() + 1;
+  Node* node = NodeOf(IdOf(from));
+  if (flags != 0) return Reply(fd, in.unique, EINVAL);
+  if (node == nullptr) return Reply(fd, in.unique, ENOENT);
+  if (Node* old = NodeOf(IdOf(to))) old->gone = true;
+  node->name = to;
+  Reply(fd, in.unique, 0);
+}
+
+// The names there are, from the entry `read.offset` on, as many as fit.
+void ReadDir(int fd, const fuse_in_header& in, const fuse_read_in& read) {
+  std::vector<char> out;
+  for (size_t i = read.offset; i < nodes.size(); ++i) {
+    if (nodes[i].gone) continue;
+    const std::string& name = nodes[i].name;
+    const size_t size = FUSE_DIRENT_ALIGN(FUSE_NAME_OFFSET + name.size());
+    if (out.size() + size > read.size) break;
+    fuse_dirent entry{};
+    entry.ino = i + 2;
+    entry.off = i + 1;
+    entry.namelen = static_cast<uint32_t>(name.size());
+    entry.type = DT_REG;
+    const size_t at = out.size();
+    out.resize(at + size, 0);
+    std::memcpy(out.data() + at, &entry, FUSE_NAME_OFFSET);
+    std::memcpy(out.data() + at + FUSE_NAME_OFFSET, name.data(), name.size());
+  }
+  Reply(fd, in.unique, 0, out.data(), out.size());
+}
+
+void Init(int fd, const fuse_in_header& in, const fuse_init_in& init) {
+  fuse_init_out out{};
+  out.major = FUSE_KERNEL_VERSION;
+  out.minor = FUSE_KERNEL_MINOR_VERSION;
+  out.max_readahead = init.max_readahead;
+  out.max_write = 1 << 17;
+  out.max_pages = 32;
+  ReplyWith(fd, in.unique, out);
+}
+
+// Answers one request; false once the file system is to go.
+bool Answer(int fd, const fuse_in_header& in, const char* body) {
+  switch (in.opcode) {
+    case FUSE_INIT: Init(fd, in, As<fuse_init_in>(body)); break;
+    case FUSE_LOOKUP: Lookup(fd, in, body); break;
+    case FUSE_CREATE: Create(fd, in, body + sizeof(fuse_create_in)); break;
+    case FUSE_UNLINK: Unlink(fd, in, body); break;
+    case FUSE_RENAME: Rename(fd, in, body + sizeof(fuse_rename_in), 0); break;
+    case FUSE_RENAME2:
+      Rename(fd, in, body + sizeof(fuse_rename2_in), As<fuse_rename2_in>(body).flags);
+      break;
+    case FUSE_GETATTR: {
+      fuse_attr_out out{};
+      out.attr = AttrOf(in.nodeid);
+      ReplyWith(fd, in.unique, out);
+      break;
+    }
+    case FUSE_OPEN: ReplyWith(fd, in.unique, DirectOpen()); break;
+    case FUSE_READ: Read(fd, in, As<fuse_read_in>(body)); break;
+    case FUSE_READDIR: ReadDir(fd, in, As<fuse_read_in>(body)); break;
+    case FUSE_WRITE: Write(fd, in, As<fuse_write_in>(body), body + sizeof(fuse_write_in)); break;
+    case FUSE_SETATTR: SetAttr(fd, in, As<fuse_setattr_in>(body)); break;
+    case FUSE_FLUSH: {
+      // Sent at every close(2), which returns its error.
+      const Node* node = NodeOf(in.nodeid);
+      Reply(fd, in.unique, node != nullptr && node->FailsCloses() ? EIO : 0);
+      break;
+    }
+    case FUSE_STATFS: ReplyWith(fd, in.unique, fuse_statfs_out{}); break;
+    case FUSE_OPENDIR: ReplyWith(fd, in.unique, fuse_open_out{}); break;
+    case FUSE_RELEASE:
+    case FUSE_RELEASEDIR:
+    case FUSE_ACCESS: Reply(fd, in.unique, 0); break;
+    case FUSE_FORGET:
+    case FUSE_BATCH_FORGET:
+    case FUSE_INTERRUPT: break;  // no reply
+    case FUSE_DESTROY: Reply(fd, in.unique, 0); return false;
+    default: Reply(fd, in.unique, ENOSYS); break;
+  }
+  return true;
+}
+
 void Serve(int fd) {
   std::vector<char> buffer(FUSE_MIN_READ_BUFFER + (1 << 20));
   while (true) {
@@ -157,70 +270,7 @@ void Serve(int fd) {
     if (n < 0 && (errno == EINTR || errno == ENOENT)) continue;    // ENOENT: an interrupted request
     if (n < static_cast<ssize_t>(sizeof(fuse_in_header))) return;  // unmounted
     const auto in = As<fuse_in_header>(buffer.data());
-    const char* body = buffer.data() + sizeof in;
-    switch (in.opcode) {
-      case FUSE_INIT: {
-        const auto init = As<fuse_init_in>(body);
-        fuse_init_out out{};
-        out.major = FUSE_KERNEL_VERSION;
-        out.minor = FUSE_KERNEL_MINOR_VERSION;
-        out.max_readahead = init.max_readahead;
-        out.max_write = 1 << 17;
-        out.max_pages = 32;
-        ReplyWith(fd, in.unique, out);
-        break;
-      }
-      case FUSE_LOOKUP: {
-        const uint64_t id = IdOf(body);
-        if (in.nodeid != FUSE_ROOT_ID || id == 0) {
-          Reply(fd, in.unique, ENOENT);
-          break;
-        }
-        ReplyWith(fd, in.unique, EntryOf(id));
-        break;
-      }
-      case FUSE_CREATE: {
-        const char* name = body + sizeof(fuse_create_in);
-        if (in.nodeid != FUSE_ROOT_ID || IdOf(name) != 0) {
-          Reply(fd, in.unique, in.nodeid != FUSE_ROOT_ID ? ENOTDIR : EEXIST);
-          break;
-        }
-        nodes.push_back({name, {}});
-        // The new entry and the open file, one after the other.
-        struct {
-          fuse_entry_out entry;
-          fuse_open_out open;
-        } out{EntryOf(nodes.size() + 1), DirectOpen()};
-        ReplyWith(fd, in.unique, out);
-        break;
-      }
-      case FUSE_GETATTR: {
-        fuse_attr_out out{};
-        out.attr = AttrOf(in.nodeid);
-        ReplyWith(fd, in.unique, out);
-        break;
-      }
-      case FUSE_OPEN: ReplyWith(fd, in.unique, DirectOpen()); break;
-      case FUSE_READ: Read(fd, in, As<fuse_read_in>(body)); break;
-      case FUSE_WRITE: Write(fd, in, As<fuse_write_in>(body), body + sizeof(fuse_write_in)); break;
-      case FUSE_SETATTR: SetAttr(fd, in, As<fuse_setattr_in>(body)); break;
-      case FUSE_FLUSH: {
-        // Sent at every close(2), which returns its error.
-        const Node* node = NodeOf(in.nodeid);
-        Reply(fd, in.unique, node != nullptr && node->FailsCloses() ? EIO : 0);
-        break;
-      }
-      case FUSE_STATFS: ReplyWith(fd, in.unique, fuse_statfs_out{}); break;
-      case FUSE_OPENDIR:
-      case FUSE_RELEASE:
-      case FUSE_RELEASEDIR:
-      case FUSE_ACCESS: Reply(fd, in.unique, 0); break;
-      case FUSE_FORGET:
-      case FUSE_BATCH_FORGET:
-      case FUSE_INTERRUPT: break;  // no reply
-      case FUSE_DESTROY: Reply(fd, in.unique, 0); return;
-      default: Reply(fd, in.unique, ENOSYS); break;
-    }
+    if (!Answer(fd, in, buffer.data() + sizeof in)) return;
   }
 }
 

@@ -392,7 +392,7 @@ TEST(Inspect, SparseFilesGiveShortReports) {
 TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
   TempDir dir;
   const Result r = RunIn(dir, std::string("'") + CMAKE_COMMAND + "' --install '" + BUILD_DIR +
-                                  "' --prefix '" + dir.path() +
+                                  "' --prefix '" + dir.path().string() +
                                   "/prefix' >/dev/null 2>&1 && cd prefix && "
                                   "find . -type f | sort && bin/blkinspect 2>&1; echo $?");
   EXPECT_EQ(

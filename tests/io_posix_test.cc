@@ -9,7 +9,7 @@
 #include "merge/io.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
@@ -20,7 +20,7 @@ const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 const fixture::Shape kLarge{.n = 9000, .m = 3, .k = 70000, .seed = 11, .extra = 100};
 
 RewriteStatus RewriteFile(const Bytes& input, platform::File& out) {
-  const testutil::ScratchDir dir;
+  const testutil::TempDir dir;
   EXPECT_TRUE(fixture::WriteFile(dir.At("in"), input));
   const platform::File in = platform::File::OpenInput(dir.At("in"));
   EXPECT_TRUE(in.is_open());

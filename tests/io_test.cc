@@ -6,15 +6,16 @@
 #include <string>
 
 #include "merge/block.h"
+#include "platform/fault.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
 
 using fixture::Bytes;
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 
@@ -28,7 +29,7 @@ const fixture::Shape kSmall{.n = 100, .m = 4, .k = 120, .seed = 12, .extra = 7};
 // Rewrites `input` (read from a real file, whole when `whole` is given)
 // into `out`.
 RewriteStatus RewriteFile(const Bytes& input, platform::File& out, std::span<uint8_t> whole = {}) {
-  const ScratchDir dir;
+  const TempDir dir;
   EXPECT_TRUE(fixture::WriteFile(dir.At("in"), input));
   const platform::File in = platform::File::OpenInput(dir.At("in"));
   EXPECT_TRUE(in.is_open());
@@ -41,7 +42,7 @@ Bytes Expected(const Bytes& input) { return fixture::ExpectedBlock(input, "alias
 
 TEST(FileSink, RegularFileGetsTheExactBlock) {
   const Bytes input = fixture::MakeInput(kLarge);
-  const ScratchDir dir;
+  const TempDir dir;
   platform::File out = platform::File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(out.is_open());
   EXPECT_EQ(RewriteFile(input, out), RewriteStatus::kOk);
@@ -50,7 +51,7 @@ TEST(FileSink, RegularFileGetsTheExactBlock) {
 }
 
 TEST(FileSink, RoomIsUsedInPlace) {
-  const ScratchDir dir;
+  const TempDir dir;
   platform::File out = platform::File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(out.is_open());
   {
@@ -81,7 +82,7 @@ TEST(FileSink, RoomIsUsedInPlace) {
 }
 
 TEST(FileSink, WrittenCountsWhatReachedTheFile) {
-  const ScratchDir dir;
+  const TempDir dir;
   platform::File out = platform::File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(out.is_open());
   FileSink sink(out);
@@ -103,7 +104,7 @@ TEST(FileSource, SmallInputReadWholeGivesTheSameBlock) {
   const Bytes input = fixture::MakeInput(kSmall);
   ASSERT_LE(input.size(), FileSource::kWholeReadMax);
   Bytes whole(FileSource::kWholeReadMax);
-  const ScratchDir dir;
+  const TempDir dir;
   platform::File out = platform::File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(out.is_open());
   EXPECT_EQ(RewriteFile(input, out, whole), RewriteStatus::kOk);
@@ -121,7 +122,7 @@ TEST(FileSource, InputThatShrankAfterOpeningIsDamaged) {
   Bytes whole(FileSource::kWholeReadMax);
   for (const bool read_whole : {true, false}) {
     SCOPED_TRACE(read_whole ? "read whole" : "read in parts");
-    const ScratchDir dir;
+    const TempDir dir;
     ASSERT_TRUE(fixture::WriteFile(dir.At("in"), input));
     const platform::File in = platform::File::OpenInput(dir.At("in"));
     ASSERT_TRUE(in.is_open());
@@ -152,18 +153,17 @@ TEST(FileSource, AReadErrorIsNoShortFile) {
     SCOPED_TRACE(read_whole ? "read whole" : "read in parts");
     const fixture::Shape shape = read_whole ? kSmall : kLarge;
     const Bytes input = fixture::MakeInput(shape);
-    const ScratchDir dir;
+    const TempDir dir;
     ASSERT_TRUE(fixture::WriteFile(dir.At("in"), input));
-    const platform::File in = platform::File::OpenInput(dir.At("in"));
-    ASSERT_TRUE(in.info().id);
     const uint64_t q = fixture::SecondTableOffset(shape);
-    platform::FailReadsAt(*in.info().id, q + 100, 1, eio.code);
+    platform::InjectFault({platform::Fault::Op::kRead, dir.At("in"), q + 100, eio.code});
+    const platform::File in = platform::File::OpenInput(dir.At("in"));
     Bytes whole(FileSource::kWholeReadMax);
     FileSource source(in, read_whole ? std::span<uint8_t>(whole) : std::span<uint8_t>());
     MemorySink sink;
     InputProblem problem;
     const RewriteStatus status = RewriteInput(source, "alias", kNumbers, sink, &problem);
-    platform::ClearReadFaults();
+    platform::ClearFaults();
     EXPECT_EQ(status, RewriteStatus::kReadFailed);
     EXPECT_EQ(problem.kind, InputProblem::Kind::kReadFailed);
     EXPECT_EQ(problem.error, eio);

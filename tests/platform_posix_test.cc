@@ -6,17 +6,17 @@
 
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge::platform {
 namespace {
 
 using fixture::Bytes;
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 TEST(PosixNames, AreBytesComparedExactly) {
   // Any bytes but '/' and zero make a name, UTF-8 or not.
-  const ScratchDir dir;
+  const TempDir dir;
   const std::string name = dir.At("\xFF\xFE.bin");
   ASSERT_TRUE(PathOf(name));
   EXPECT_TRUE(File::OpenOutput(name).is_open());
@@ -27,7 +27,7 @@ TEST(PosixNames, AreBytesComparedExactly) {
 
 TEST(PosixPipes, AreRefusedAtOnce) {
   // Neither end waits for the other: opening would otherwise hang here.
-  const ScratchDir dir;
+  const TempDir dir;
   const std::string fifo = dir.At("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_FALSE(File::OpenInput(fifo).is_open());
@@ -55,7 +55,7 @@ TEST(PosixWrite, AFailureIsKept) {
 }
 
 TEST(PosixKernelCopy, CopiesOrSaysItCannot) {
-  const ScratchDir dir;
+  const TempDir dir;
   Bytes bytes(100000);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   ASSERT_TRUE(fixture::WriteFile(dir.At("in"), bytes));

@@ -6,18 +6,18 @@
 
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge::platform {
 namespace {
 
 using fixture::Bytes;
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 const Bytes kTen = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 TEST(Open, InputIsARegularFileOnly) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
   std::filesystem::create_directory(dir.path() / "sub");
 
@@ -36,7 +36,7 @@ TEST(Open, InputIsARegularFileOnly) {
 }
 
 TEST(Read, TellsTheEndOfTheFile) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
   File file = File::OpenInput(dir.At("ten"));
   ASSERT_TRUE(file.is_open());
@@ -65,7 +65,7 @@ TEST(Read, TellsTheEndOfTheFile) {
 }
 
 TEST(Output, KeepsItsBytesUntilTruncated) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
   {
     File out = File::OpenOutput(dir.At("out"));
@@ -98,7 +98,7 @@ TEST(Output, ClosedFileFailsEverything) {
   EXPECT_FALSE(closed.Write(kTen));
   EXPECT_FALSE(closed.Truncate(0));
   EXPECT_FALSE(closed.Close());
-  const ScratchDir dir;
+  const TempDir dir;
   File moved_from = File::OpenOutput(dir.At("out"));
   const File moved_to = std::move(moved_from);
   EXPECT_TRUE(moved_to.is_open());
@@ -106,7 +106,7 @@ TEST(Output, ClosedFileFailsEverything) {
 }
 
 TEST(Identity, OneFileUnderEveryName) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("a"), kTen));
   ASSERT_TRUE(fixture::WriteFile(dir.At("b"), kTen));
   std::filesystem::create_hard_link(dir.path() / "a", dir.path() / "hard");
@@ -126,7 +126,7 @@ TEST(Identity, OneFileUnderEveryName) {
 TEST(Output, IsLockedWhileOpen) {
   // A second open of one output, as a second run would make it, is
   // refused until the first is closed; the file keeps its bytes.
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
   File first = File::OpenOutput(dir.At("out"));
   ASSERT_TRUE(first.is_open());
@@ -139,7 +139,7 @@ TEST(Output, IsLockedWhileOpen) {
 }
 
 TEST(Errors, SayWhy) {
-  const ScratchDir dir;
+  const TempDir dir;
   const File missing = File::OpenInput(dir.At("missing"));
   EXPECT_EQ(missing.error().kind, FileError::Kind::kSystem);
   const std::string text = SystemErrorText(missing.error().code);
@@ -150,32 +150,6 @@ TEST(Errors, SayWhy) {
   EXPECT_EQ(sub.error().kind, FileError::Kind::kNotRegular);
   EXPECT_EQ(sub.info().kind, FileKind::kDirectory);
   EXPECT_EQ(File::OpenStream(dir.At("sub")).error().kind, FileError::Kind::kNoEnd);
-}
-
-TEST(ReadFaults, FailFromTheirOffsetOn) {
-  const ScratchDir dir;
-  ASSERT_TRUE(fixture::WriteFile(dir.At("ten"), kTen));
-  File file = File::OpenInput(dir.At("ten"));
-  ASSERT_TRUE(file.info().id);
-  FailReadsAt(*file.info().id, 6, 2, 5);
-  Bytes out(10);
-  ReadResult read = file.ReadAt(2, out);
-  EXPECT_EQ(read.bytes, 4u);  // 2 to 5 come, then the error
-  EXPECT_EQ(read.error, FileError::System(5));
-  EXPECT_EQ(file.ReadAt(0, std::span(out).first(6)).bytes, 6u);  // before it, all is well
-  EXPECT_EQ(file.ReadAt(8, out).bytes, 2u);                      // and after it
-
-  // Read in order: the bytes before, then the error, and then no more.
-  file = File::OpenStream(dir.At("ten"));
-  read = file.Read(out);
-  EXPECT_EQ(read.bytes, 6u);
-  EXPECT_FALSE(read.failed());
-  read = file.Read(out);
-  EXPECT_EQ(read.bytes, 0u);
-  EXPECT_EQ(read.error, FileError::System(5));
-  EXPECT_TRUE(file.Read(out).failed());
-  ClearReadFaults();
-  EXPECT_EQ(File::OpenInput(dir.At("ten")).ReadAt(0, out).bytes, 10u);
 }
 
 }  // namespace

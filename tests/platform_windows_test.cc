@@ -7,16 +7,16 @@
 
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge::platform {
 namespace {
 
 using fixture::Bytes;
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 TEST(WindowsNames, AreUtf8) {
-  const ScratchDir dir;
+  const TempDir dir;
   // U+00E9 and U+1F600 (a pair of UTF-16 code units) in UTF-8.
   const std::string name = dir.At("\xC3\xA9-\xF0\x9F\x98\x80.bin");
   File out = File::OpenOutput(name);
@@ -29,7 +29,7 @@ TEST(WindowsNames, AreUtf8) {
 }
 
 TEST(WindowsNames, ThatAreNotUtf8CannotBeOpened) {
-  const ScratchDir dir;
+  const TempDir dir;
   for (const char* bad : {"\xFF.bin", "\xC3.bin", "\xED\xA0\x80.bin", "\xC0\xAF.bin"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(PathOf(dir.At(bad)));
@@ -40,7 +40,7 @@ TEST(WindowsNames, ThatAreNotUtf8CannotBeOpened) {
 }
 
 TEST(WindowsNames, DifferInCaseOnlyAreOneFile) {
-  const ScratchDir dir;
+  const TempDir dir;
   ASSERT_TRUE(fixture::WriteFile(dir.At("a.src"), Bytes{1}));
   const auto lower = InfoOf(*PathOf(dir.At("a.src")));
   const auto upper = InfoOf(*PathOf(dir.At("A.SRC")));

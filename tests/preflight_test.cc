@@ -4,14 +4,15 @@
 
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/file.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
 
-using testutil::ScratchDir;
+using testutil::TempDir;
 
 void WriteText(const std::string& path, const std::string& text) {
   ASSERT_TRUE(fixture::WriteFile(path, fixture::Bytes(text.begin(), text.end())));
@@ -19,16 +20,14 @@ void WriteText(const std::string& path, const std::string& text) {
 
 TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
   // The pairs before the error would make a job; the job is refused.
-  const ScratchDir dir;
+  const TempDir dir;
   const std::string job_file = dir.At("job.txt");
   const std::string text = "out.bin fix.bin 1 2 3 4 a.src first b.src second";
   WriteText(job_file, text);
-  const auto id = platform::InfoOf(*platform::PathOf(job_file))->id;
-  ASSERT_TRUE(id);
-  platform::FailReadsAt(*id, 30, 1, 5);
+  platform::InjectFault({platform::Fault::Op::kRead, job_file, 30, 5});
   Job job;
   const Failure failure = CheckJob(job_file, job);
-  platform::ClearReadFaults();
+  platform::ClearFaults();
   ASSERT_EQ(failure.kind, FailureKind::kJobUnread);
   EXPECT_EQ(failure.message, "Could not read input file " + job_file);
   EXPECT_EQ(failure.detail, job_file + ": reading at offset 30: " + platform::SystemErrorText(5));
@@ -38,7 +37,7 @@ TEST(CheckJob, AReadErrorInTheJobFileIsNoEnd) {
 }
 
 TEST(CheckJob, GivesTheRunsFirstFailureWithItsDetail) {
-  const ScratchDir dir;
+  const TempDir dir;
   Job job;
   Failure failure = CheckJob(dir.At("missing.txt"), job);
   ASSERT_EQ(failure.kind, FailureKind::kJobUnopened);

@@ -53,13 +53,12 @@ mode_t ModeOf(const std::string& path) {
 
 TEST(Publish, AGoodRunReplacesBothKeepingLinksAndModes) {
   PublishDir dir;
-  ASSERT_EQ(RunIn(dir, "mkdir sub && ln -s sub/real.bin out.bin && ln -s sub/new.bin fix.bin")
-                .status,
-            0);
+  ASSERT_EQ(
+      RunIn(dir, "mkdir sub && ln -s sub/real.bin out.bin && ln -s sub/new.bin fix.bin").status, 0);
   dir.Write("sub/real.bin", kOld);
-  ASSERT_EQ(chmod((dir / "sub/real.bin").c_str(), 0640), 0);
+  ASSERT_EQ(chmod((dir.At("sub/real.bin")).c_str(), 0640), 0);
   // Another name of the old merged file keeps the old bytes.
-  ASSERT_EQ(link((dir / "sub/real.bin").c_str(), (dir / "other.bin").c_str()), 0);
+  ASSERT_EQ(link((dir.At("sub/real.bin")).c_str(), (dir.At("other.bin")).c_str()), 0);
   const Files before = dir.Files();
 
   const Result r = Blkmerge(dir, "job.txt");
@@ -67,11 +66,11 @@ TEST(Publish, AGoodRunReplacesBothKeepingLinksAndModes) {
   EXPECT_EQ(r.error, "");
   // The links stay links; the file each leads to is replaced, or made
   // where none was.
-  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "out.bin")));
-  EXPECT_TRUE(S_ISLNK(ModeOf(dir / "fix.bin")));
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir.At("out.bin"))));
+  EXPECT_TRUE(S_ISLNK(ModeOf(dir.At("fix.bin"))));
   EXPECT_EQ(dir.Read("sub/real.bin"), dir.Merged());
   EXPECT_EQ(dir.Read("sub/new.bin"), PublishDir::ConsFix());
-  EXPECT_EQ(ModeOf(dir / "sub/real.bin") & 07777, 0640u);
+  EXPECT_EQ(ModeOf(dir.At("sub/real.bin")) & 07777, 0640u);
   EXPECT_EQ(dir.Read("other.bin"), kOld);
   EXPECT_EQ(dir.Files(), before);
   EXPECT_EQ(RunIn(dir, "ls -A sub").output, "new.bin\nreal.bin\n");
@@ -83,8 +82,8 @@ TEST(Publish, AGoodRunReplacesBothKeepingLinksAndModes) {
 struct Breaker {
   const char* what;
   std::function<void(PublishDir&)> make;  // breaks the run
-  std::string command;                     // runs the tool in the directory
-  std::string output;                      // its standard output
+  std::string command;                    // runs the tool in the directory
+  std::string output;                     // its standard output
 };
 
 TEST(Publish, AFailedRunLeavesBothOutputsAsTheyWere) {
@@ -149,8 +148,8 @@ TEST(Publish, TwoRunsTogetherNeverLeaveAMixedPair) {
     const Bytes merged = dir.Read("out.bin");
     // The merged file of the same run: its last block's hash is that of
     // the alias the cons_fix file names.
-    const Bytes expected_tail = fixture::ExpectedBlock(dir.a, fix == fix_one ? "one2" : "two2",
-                                                       kNumbers);
+    const Bytes expected_tail =
+        fixture::ExpectedBlock(dir.a, fix == fix_one ? "one2" : "two2", kNumbers);
     ASSERT_GE(merged.size(), expected_tail.size());
     EXPECT_TRUE(std::equal(expected_tail.begin(), expected_tail.end(),
                            merged.end() - static_cast<std::ptrdiff_t>(expected_tail.size())));
@@ -185,9 +184,10 @@ TEST(Publish, ASecondRunWhileTheFirstWritesIsRefused) {
     dir.Write("two.job", std::string("out.bin fix.bin 1 2 3 4 b.src x a.src y"));
     const Files files = dir.Files();
     // Each write of the first run waits a tenth of a second.
-    const std::string first = "true; " + tracer +
-                              " -f -qq -o /dev/null -e trace=write -e inject=write:delay_enter=100000 " +
-                              Quoted(BLKMERGE_BINARY) + " job.txt > first.out 2>&1 &";
+    const std::string first =
+        "true; " + tracer +
+        " -f -qq -o /dev/null -e trace=write -e inject=write:delay_enter=100000 " +
+        Quoted(BLKMERGE_BINARY) + " job.txt > first.out 2>&1 &";
     const std::string second = "until [ -e .out.bin.blkmerge-lock ]; do sleep 0.01; done; " +
                                Quoted(BLKMERGE_BINARY) + " two.job; second=$?; wait; exit $second";
     const Result r = RunIn(dir, first + second);
@@ -195,7 +195,8 @@ TEST(Publish, ASecondRunWhileTheFirstWritesIsRefused) {
     EXPECT_EQ(r.output, "Could not open output file out.bin\n");
     EXPECT_EQ(r.error, "blkmerge: out.bin: locked by another process\n");
     const Bytes said = dir.Read("first.out");
-    EXPECT_TRUE(std::string(said.begin(), said.end()).ends_with("Produced cons_fix file fix.bin\n"));
+    EXPECT_TRUE(
+        std::string(said.begin(), said.end()).ends_with("Produced cons_fix file fix.bin\n"));
     EXPECT_EQ(dir.Read("out.bin"), dir.Merged());
     EXPECT_EQ(dir.Read("fix.bin"), PublishDir::ConsFix());
     Files now = files;
@@ -240,8 +241,7 @@ TEST(Publish, ATerminalIsRefusedAsAnOutput) {
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Could not open output file " + terminal + "\n");
-  EXPECT_EQ(r.error,
-            "blkmerge: " + terminal + ": a terminal, which cannot keep an output\n");
+  EXPECT_EQ(r.error, "blkmerge: " + terminal + ": a terminal, which cannot keep an output\n");
   char shown[64];
   EXPECT_LT(read(master, shown, sizeof shown), 1) << "nothing reached the terminal";
   EXPECT_FALSE(dir.Exists("fix.bin"));
@@ -273,8 +273,8 @@ TEST(Memory, NoAbortAtAnyAddressSpaceLimit) {
     int short_runs = 0;
     for (int kib = 1024;; kib += 20) {
       ASSERT_LT(kib, 64 << 10) << "never succeeded";
-      const Result r = RunIn(dir, "ulimit -v " + std::to_string(kib) + " && " +
-                                      Quoted(binary) + args + " 2>&1; echo \"status $?\"");
+      const Result r = RunIn(dir, "ulimit -v " + std::to_string(kib) + " && " + Quoted(binary) +
+                                      args + " 2>&1; echo \"status $?\"");
       const std::string status = r.output.substr(r.output.rfind("status ") + 7);
       // Below the loader's minimum: the loader says so (127), or the
       // kernel cannot even map the program (SIGSEGV).

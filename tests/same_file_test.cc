@@ -6,13 +6,13 @@
 
 #include "driver/messages.h"
 #include "tests/fixture.h"
-#include "tests/scratch_dir.h"
+#include "tests/temp_dir.h"
 
 namespace blkmerge {
 namespace {
 
 // A fresh directory holding a.src and b.src, removed with the object.
-class Dir : public testutil::ScratchDir {
+class Dir : public testutil::TempDir {
  public:
   Dir() {
     fixture::WriteFile(At("a.src"), {1});
