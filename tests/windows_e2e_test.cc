@@ -89,8 +89,9 @@ struct Case {
   int status;
 };
 
-// Runs both builds on copies of one directory and compares what they did.
-void ExpectSameRun(const Case& c) {
+// Runs both builds on copies of one directory and compares what they did;
+// then `check`, where given, looks at what each left.
+void ExpectSameRun(const Case& c, const Setup& check = {}) {
   SCOPED_TRACE(c.what);
   TempDir here;
   TempDir windows;
@@ -104,6 +105,10 @@ void ExpectSameRun(const Case& c) {
   EXPECT_EQ(theirs.output, Crlf(ours.output));
   EXPECT_EQ(theirs.status, ours.status);
   EXPECT_EQ(Snapshot(windows), Snapshot(here));
+  if (check) {
+    check(here);
+    check(windows);
+  }
 }
 
 const std::string kExampleDir = std::string(BLKMERGE_SOURCE_DIR) + "/examples/";
@@ -251,6 +256,43 @@ TEST(WindowsBuild, FailedRunsMatch) {
        1},
   };
   for (const Case& c : cases) ExpectSameRun(c);
+}
+
+// Outputs that are there before a run: a good run replaces both, a failed
+// one leaves both as they were, and nothing else beside them (the
+// snapshots of the two directories would differ by any hidden file left).
+TEST(WindowsBuild, OldOutputsStayWhenARunFailsAndAreReplacedWhenItSucceeds) {
+  const std::string old = "printf old > out.bin && printf old > fix.bin";
+  const Bytes kOld = {'o', 'l', 'd'};
+  const auto kept = [kOld](const TempDir& dir) {
+    EXPECT_EQ(dir.Read("out.bin"), kOld);
+    EXPECT_EQ(dir.Read("fix.bin"), kOld);
+  };
+  const auto replaced = [](const TempDir& dir) {
+    EXPECT_EQ(dir.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
+    EXPECT_EQ(dir.Read("out.bin"),
+              fixture::ExpectedMerged(
+                  {dir.Read("a.src"), dir.Read("b.src")}, {"first", "second"},
+                  {1.0F, 2.0F, 3.0F, 4.0F}));
+  };
+  const std::string stop = "Processed a.src as first\n";
+  ExpectSameRun({"a good run", JobThen("out.bin fix.bin 1 2 3 4 a.src first b.src second", old),
+                 "job.txt",
+                 stop + "Processed b.src as second\nProduced cons_fix file fix.bin\n", 0},
+                replaced);
+  ExpectSameRun({"a missing input",
+                 JobThen("out.bin fix.bin 1 2 3 4 a.src first missing.src second", old),
+                 "job.txt", stop + "Could not open input file missing.src\n", 1},
+                kept);
+  ExpectSameRun({"an input cut short",
+                 JobThen("out.bin fix.bin 1 2 3 4 a.src first short.src second",
+                         old + " && head -c 150 a.src > short.src"),
+                 "job.txt", stop + "Input file short.src is truncated or damaged\n", 1},
+                kept);
+  ExpectSameRun({"a cons_fix file that cannot be written",
+                 JobThen("out.bin /dev/full 1 2 3 4 a.src first b.src second", old), "job.txt",
+                 stop + "Processed b.src as second\nCould not write output file /dev/full\n", 1},
+                [kOld](const TempDir& dir) { EXPECT_EQ(dir.Read("out.bin"), kOld); });
 }
 
 TEST(WindowsBuild, ConsoleThatCannotBeWrittenIsNoSuccess) {
