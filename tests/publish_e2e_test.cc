@@ -207,6 +207,32 @@ TEST(Publish, ASecondRunWhileTheFirstWritesIsRefused) {
   }
 }
 
+// A folder where no new file can be made, its outputs writable: they are
+// written in place, as before outputs were published whole; a failed run
+// then leaves the merged file's complete blocks and an empty cons_fix file.
+TEST(Publish, OutputsInAFolderThatTakesNoNewFileAreWrittenInPlace) {
+  PublishDir dir;
+  ASSERT_EQ(RunIn(dir, "mkdir sub").status, 0);
+  dir.Write("sub/out.bin", kOld);
+  dir.Write("sub/fix.bin", kOld);
+  dir.Write("job.txt", std::string("sub/out.bin sub/fix.bin 1 2 3 4 a.src first b.src second"));
+  // The superuser may make any file, but not in an immutable folder.
+  const std::string seal = geteuid() == 0 ? "chattr +i sub" : "chmod 555 sub";
+  const std::string unseal = geteuid() == 0 ? "chattr -i sub" : "chmod 755 sub";
+  if (RunIn(dir, seal).status != 0) GTEST_SKIP() << "cannot seal a folder here: " << seal;
+  Result r = Blkmerge(dir, "job.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(dir.Read("sub/out.bin"), dir.Merged());
+  EXPECT_EQ(dir.Read("sub/fix.bin"), PublishDir::ConsFix());
+  dir.Write("job.txt", std::string("sub/out.bin sub/fix.bin 1 2 3 4 a.src first no.src second"));
+  r = Blkmerge(dir, "job.txt");
+  EXPECT_EQ(r.output, "Processed a.src as first\nCould not open input file no.src\n");
+  EXPECT_EQ(dir.Read("sub/out.bin"), fixture::ExpectedMerged({dir.a}, {"first"}, kNumbers));
+  EXPECT_EQ(dir.Read("sub/fix.bin"), Bytes());
+  EXPECT_EQ(RunIn(dir, "ls -A sub").output, "fix.bin\nout.bin\n");
+  RunIn(dir, unseal);
+}
+
 TEST(Publish, StandardErrorIsRefusedAsAnOutput) {
   PublishDir dir;
   dir.Write("out.bin", kOld);
