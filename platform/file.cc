@@ -115,12 +115,6 @@ File File::OpenToEnd(std::string_view name) {
   return file;
 }
 
-File File::OpenOutput(std::string_view name) {
-  File file = NativeOpenOutput(name);
-  Opened(name, file);
-  return file;
-}
-
 File File::OpenInput(std::string_view name) {
   File file = OpenAny(name);
   if (!file.is_open() || file.info_.kind == FileKind::kRegular) return file;

@@ -110,14 +110,7 @@ class File {
   // (which waits for its writer). Directories and devices, which may never
   // end, are refused.
   static File OpenStream(std::string_view name);
-  // Opens `name` for writing, creating it when it is missing. An existing
-  // file keeps its bytes until Truncate. A named pipe with no reader is
-  // refused at once rather than waited on. A regular file is locked for as
-  // long as it is open (an exclusive advisory lock, taken without
-  // waiting), so that two runs never write one file: a file that another
-  // open File holds is refused (FileError::Kind::kLocked). Where the file
-  // system cannot lock, the file opens unlocked.
-  static File OpenOutput(std::string_view name);
+  // Files to write are opened as outputs: see platform/output.h.
 
   bool is_open() const;
   // As at open.
@@ -157,10 +150,9 @@ class File {
   File(intptr_t handle, const FileInfo& info) : handle_(handle), info_(info) {}
   // Opens `name` for reading from its start to its end, whatever it is.
   static File OpenToEnd(std::string_view name);
-  // The system's opens behind OpenAny, OpenToEnd and OpenOutput.
+  // The system's opens behind OpenAny and OpenToEnd.
   static File NativeOpenAny(std::string_view name);
   static File NativeOpenToEnd(std::string_view name);
-  static File NativeOpenOutput(std::string_view name);
   // A closed File that an Open refused.
   static File Refused(FileError error, const FileInfo& info = {}) {
     File file;

@@ -1,7 +1,6 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,28 +98,6 @@ File File::NativeOpenToEnd(std::string_view name) {
   FileError error;
   const int fd = OpenDescriptor(name, O_RDONLY, info, error);
   return fd < 0 ? Refused(error) : File(fd, info);
-}
-
-File File::NativeOpenOutput(std::string_view name) {
-  // Non-blocking, so that a named pipe with no reader fails at once; the
-  // flag is taken off again for a pipe that has one, or a terminal.
-  FileInfo info;
-  FileError error;
-  const int fd = OpenDescriptor(name, O_WRONLY | O_CREAT | O_NONBLOCK, info, error);
-  if (fd < 0) return Refused(error);
-  File file(fd, info);
-  if (info.kind != FileKind::kRegular) {
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) return Refused(LastError());
-    // A device or a pipe is not locked: two runs may share /dev/null.
-    return file;
-  }
-  // Any other failure is a file system that cannot lock (ENOLCK,
-  // EOPNOTSUPP, EINVAL, ...): the file is written unlocked.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    return Refused({FileError::Kind::kLocked}, info);
-  }
-  return file;
 }
 
 ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {

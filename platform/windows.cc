@@ -164,25 +164,6 @@ File File::NativeOpenAny(std::string_view name) {
 
 File File::NativeOpenToEnd(std::string_view name) { return NativeOpenAny(name); }
 
-File File::NativeOpenOutput(std::string_view name) {
-  FileInfo info;
-  FileError error;
-  const HANDLE handle =
-      OpenHandle(name, GENERIC_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, info, error);
-  if (handle == INVALID_HANDLE_VALUE) return Refused(error);
-  File file(reinterpret_cast<intptr_t>(handle), info);
-  if (info.kind != FileKind::kRegular) return file;
-  // Every byte there is or may be, without waiting. Any other failure is a
-  // file system that cannot lock: the file is written unlocked.
-  OVERLAPPED whole{};
-  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
-                 &whole) == FALSE &&
-      GetLastError() == ERROR_LOCK_VIOLATION) {
-    return Refused({FileError::Kind::kLocked}, info);
-  }
-  return file;
-}
-
 ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   ReadResult result;
   while (result.bytes < out.size()) {

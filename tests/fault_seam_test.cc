@@ -78,21 +78,21 @@ TEST_F(Seam, AWriteThatReachesTheFaultWritesTheBytesBeforeItThenFails) {
   const std::string name = dir_.At("out");
   InjectFault({Op::kWrite, name, 6, kDiskFull});
 
-  File out = File::OpenOutput(name);
+  testutil::TestOutput output(name);
+  File& out = output.file();
   EXPECT_TRUE(out.Write(std::span(kTen).first(4)));
   EXPECT_FALSE(out.Write(std::span(kTen).subspan(4)));
   EXPECT_EQ(out.error(), FileError::System(kDiskFull));
   // The disk stays full: nothing more is written.
   EXPECT_FALSE(out.Write(std::span(kTen).first(1)));
-  EXPECT_TRUE(out.Close());
+  EXPECT_TRUE(output.Publish());
   EXPECT_EQ(fixture::ReadFile(name), (Bytes{0, 1, 2, 3, 4, 5}));
 
-  // Each open File counts from its own start: the file emptied and written
-  // again takes six bytes again.
-  out = File::OpenOutput(name);
-  ASSERT_TRUE(out.Truncate(0));
-  EXPECT_FALSE(out.Write(Bytes(10, 7)));
-  EXPECT_TRUE(out.Close());
+  // Each open File counts from its own start: a new output written again
+  // takes six bytes again.
+  testutil::TestOutput again(name);
+  EXPECT_FALSE(again.file().Write(Bytes(10, 7)));
+  EXPECT_TRUE(again.Publish());
   EXPECT_EQ(fixture::ReadFile(name), Bytes(6, 7));
 }
 
@@ -107,7 +107,8 @@ TEST_F(Seam, AStretchCopiedInTheKernelStopsAtAFault) {
   // A full disk at byte 200003 of the output: exactly the bytes before it.
   const std::string out_name = dir_.At("out");
   InjectFault({Op::kWrite, out_name, 200003, kDiskFull});
-  File out = File::OpenOutput(out_name);
+  testutil::TestOutput output(out_name);
+  File& out = output.file();
   {
     FileSource source(in);
     FileSink sink(out);
@@ -117,7 +118,7 @@ TEST_F(Seam, AStretchCopiedInTheKernelStopsAtAFault) {
     EXPECT_FALSE(copied);
   }
   EXPECT_EQ(out.error(), FileError::System(kDiskFull));
-  out.Close();
+  EXPECT_TRUE(output.Publish());
   EXPECT_EQ(fixture::ReadFile(out_name), Bytes(input.begin(), input.begin() + 200003));
 
   // A bad byte in the input at 150000: the copy fails for the read, and
@@ -126,7 +127,8 @@ TEST_F(Seam, AStretchCopiedInTheKernelStopsAtAFault) {
   InjectFault({Op::kRead, in_name, 150000, kBadSector});
   const File bad_in = File::OpenInput(in_name);
   const std::string copy_name = dir_.At("copy");
-  File copy = File::OpenOutput(copy_name);
+  testutil::TestOutput copy_output(copy_name);
+  File& copy = copy_output.file();
   {
     FileSource source(bad_in);
     FileSink sink(copy);
@@ -134,7 +136,7 @@ TEST_F(Seam, AStretchCopiedInTheKernelStopsAtAFault) {
     EXPECT_EQ(source.ReadError(), FileError::System(kBadSector));
     EXPECT_TRUE(sink.Flush());
   }
-  copy.Close();
+  EXPECT_TRUE(copy_output.Publish());
   const Bytes copied = fixture::ReadFile(copy_name);
   EXPECT_LE(copied.size(), 150000u);
   EXPECT_EQ(copied, Bytes(input.begin(), input.begin() + static_cast<ptrdiff_t>(copied.size())));
@@ -145,17 +147,23 @@ TEST_F(Seam, ACloseClosesTheFileThenFails) {
   const std::string other = dir_.At("other");
   InjectFault({Op::kClose, name, 0, kBadSector});
 
-  File out = File::OpenOutput(name);
+  testutil::TestOutput output(name);
+  File& out = output.file();
   EXPECT_TRUE(out.Write(kTen));
   EXPECT_FALSE(out.Close());
   EXPECT_EQ(out.error(), FileError::System(kBadSector));
   EXPECT_FALSE(out.is_open());
   EXPECT_FALSE(out.Close());
-  // Every byte got there, and the file is free for the next open.
+  // Every byte got there (put in place for a look), and the file is free
+  // for the next open.
+  EXPECT_TRUE(output.Publish());
   EXPECT_EQ(fixture::ReadFile(name), kTen);
-  EXPECT_TRUE(File::OpenOutput(name).is_open());
-  File fine = File::OpenOutput(other);
-  EXPECT_TRUE(fine.Close());
+  // (Held open, so that the file made for `other` cannot take over its
+  // identity, and its fault with it.)
+  testutil::TestOutput next(name);
+  EXPECT_TRUE(next.file().is_open());
+  testutil::TestOutput fine(other);
+  EXPECT_TRUE(fine.file().Close());
 }
 
 TEST_F(Seam, AFaultFollowsTheFileLastOpenedUnderItsName) {
@@ -185,7 +193,8 @@ TEST_F(Seam, AFaultFollowsTheFileLastOpenedUnderItsName) {
   const std::string out_name = dir_.At("out");
   InjectFault({Op::kWrite, out_name, 3, kDiskFull});
   InjectFault({Op::kClose, out_name, 0, kBadSector});
-  File out = File::OpenOutput(out_name);
+  testutil::TestOutput output(out_name);
+  File& out = output.file();
   EXPECT_FALSE(out.Write(kTen));
   EXPECT_EQ(out.error(), FileError::System(kDiskFull));
   EXPECT_FALSE(out.Close());

@@ -16,7 +16,8 @@ namespace {
 // the empty span holds no pointer at all (an empty cons_fix file).
 TEST(FileSink, EmptyWriteWritesNothing) {
   const testutil::TempDir dir;
-  platform::File file = platform::File::OpenOutput(dir.At("file"));
+  testutil::TestOutput file_output(dir.At("file"));
+  platform::File& file = file_output.file();
   ASSERT_TRUE(file.is_open());
   const std::vector<uint8_t> none;
   const std::vector<uint8_t> abc = {'a', 'b', 'c'};
@@ -25,7 +26,7 @@ TEST(FileSink, EmptyWriteWritesNothing) {
   EXPECT_TRUE(sink.Write(abc));
   EXPECT_TRUE(sink.Write(none));
   EXPECT_TRUE(sink.Flush());
-  file.Close();
+  ASSERT_TRUE(file_output.Publish());
   EXPECT_EQ(fixture::ReadFile(dir.At("file")), abc);
 }
 

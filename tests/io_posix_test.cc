@@ -41,11 +41,11 @@ TEST(FileSink, PipeGetsTheSameBytesWithoutKernelCopy) {
     ssize_t n;
     while ((n = read(fd, buffer, sizeof buffer)) > 0) got.insert(got.end(), buffer, buffer + n);
   });
-  platform::File out = platform::File::OpenOutput("/dev/fd/" + std::to_string(fds[1]));
+  testutil::TestOutput out("/dev/fd/" + std::to_string(fds[1]));
   close(fds[1]);
-  EXPECT_TRUE(out.is_open());
-  const RewriteStatus status = RewriteFile(input, out);
-  out.Close();
+  EXPECT_EQ(out.output().mode(), platform::Output::Mode::kDirect);
+  const RewriteStatus status = RewriteFile(input, out.file());
+  EXPECT_TRUE(out.Publish());
   reader.join();
   close(fds[0]);
   EXPECT_EQ(status, RewriteStatus::kOk);
@@ -53,9 +53,9 @@ TEST(FileSink, PipeGetsTheSameBytesWithoutKernelCopy) {
 }
 
 TEST(FileSink, FullDeviceIsAWriteFailure) {
-  platform::File out = platform::File::OpenOutput("/dev/full");
-  if (!out.is_open()) GTEST_SKIP() << "no /dev/full";
-  EXPECT_EQ(RewriteFile(fixture::MakeInput(kLarge), out), RewriteStatus::kWriteFailed);
+  testutil::TestOutput out("/dev/full");
+  if (!out.file().is_open()) GTEST_SKIP() << "no /dev/full";
+  EXPECT_EQ(RewriteFile(fixture::MakeInput(kLarge), out.file()), RewriteStatus::kWriteFailed);
 }
 
 }  // namespace

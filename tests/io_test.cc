@@ -43,16 +43,18 @@ Bytes Expected(const Bytes& input) { return fixture::ExpectedBlock(input, "alias
 TEST(FileSink, RegularFileGetsTheExactBlock) {
   const Bytes input = fixture::MakeInput(kLarge);
   const TempDir dir;
-  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  testutil::TestOutput out_output(dir.At("out"));
+  platform::File& out = out_output.file();
   ASSERT_TRUE(out.is_open());
   EXPECT_EQ(RewriteFile(input, out), RewriteStatus::kOk);
-  out.Close();
+  ASSERT_TRUE(out_output.Publish());
   EXPECT_EQ(fixture::ReadFile(dir.At("out")), Expected(input));
 }
 
 TEST(FileSink, RoomIsUsedInPlace) {
   const TempDir dir;
-  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  testutil::TestOutput out_output(dir.At("out"));
+  platform::File& out = out_output.file();
   ASSERT_TRUE(out.is_open());
   {
     FileSink sink(out);
@@ -74,7 +76,7 @@ TEST(FileSink, RoomIsUsedInPlace) {
     sink.Commit(1);
     ASSERT_TRUE(sink.Flush());
   }
-  out.Close();
+  ASSERT_TRUE(out_output.Publish());
   const Bytes got = fixture::ReadFile(dir.At("out"));
   ASSERT_EQ(got.size(), FileSink::kBufferSize - 100 + 1);
   EXPECT_EQ(Bytes(got.begin(), got.begin() + 6), (Bytes{1, 2, 3, 4, 5, 9}));
@@ -83,7 +85,8 @@ TEST(FileSink, RoomIsUsedInPlace) {
 
 TEST(FileSink, WrittenCountsWhatReachedTheFile) {
   const TempDir dir;
-  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  testutil::TestOutput out_output(dir.At("out"));
+  platform::File& out = out_output.file();
   ASSERT_TRUE(out.is_open());
   FileSink sink(out);
   ASSERT_TRUE(sink.Write(Bytes{1, 2, 3}));
@@ -105,11 +108,12 @@ TEST(FileSource, SmallInputReadWholeGivesTheSameBlock) {
   ASSERT_LE(input.size(), FileSource::kWholeReadMax);
   Bytes whole(FileSource::kWholeReadMax);
   const TempDir dir;
-  platform::File out = platform::File::OpenOutput(dir.At("out"));
+  testutil::TestOutput out_output(dir.At("out"));
+  platform::File& out = out_output.file();
   ASSERT_TRUE(out.is_open());
   EXPECT_EQ(RewriteFile(input, out, whole), RewriteStatus::kOk);
   EXPECT_EQ(RewriteFile(input, out), RewriteStatus::kOk);
-  out.Close();
+  ASSERT_TRUE(out_output.Publish());
   Bytes twice = Expected(input);
   twice.insert(twice.end(), twice.begin(), twice.end());
   EXPECT_EQ(fixture::ReadFile(dir.At("out")), twice);

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/file.h"
+#include "platform/output.h"
 #include "tests/fixture.h"
 #include "tests/temp_dir.h"
 
@@ -19,7 +21,7 @@ TEST(PosixNames, AreBytesComparedExactly) {
   const TempDir dir;
   const std::string name = dir.At("\xFF\xFE.bin");
   ASSERT_TRUE(PathOf(name));
-  EXPECT_TRUE(File::OpenOutput(name).is_open());
+  ASSERT_TRUE(fixture::WriteFile(name, Bytes{1}));
   EXPECT_TRUE(File::OpenInput(name).is_open());
   EXPECT_TRUE(SamePathName("/d/out.bin", "/d/out.bin"));
   EXPECT_FALSE(SamePathName("/d/Out.bin", "/d/out.bin"));
@@ -31,7 +33,10 @@ TEST(PosixPipes, AreRefusedAtOnce) {
   const std::string fifo = dir.At("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_FALSE(File::OpenInput(fifo).is_open());
-  EXPECT_FALSE(File::OpenOutput(fifo).is_open());
+  Output output = Output::Find(fifo);
+  ASSERT_TRUE(output.found());
+  EXPECT_FALSE(output.Open());
+  EXPECT_EQ(output.error(), FileError::System(ENXIO));
   const File any = File::OpenAny(fifo);
   ASSERT_TRUE(any.is_open());
   EXPECT_EQ(any.info().kind, FileKind::kPipe);
@@ -40,18 +45,18 @@ TEST(PosixPipes, AreRefusedAtOnce) {
 TEST(PosixDevices, AreNoInputsAndNoStreams) {
   EXPECT_FALSE(File::OpenInput("/dev/zero").is_open());
   EXPECT_FALSE(File::OpenStream("/dev/zero").is_open());
-  File null = File::OpenOutput("/dev/null");
-  ASSERT_TRUE(null.is_open());
-  EXPECT_EQ(null.info().kind, FileKind::kDevice);
-  EXPECT_TRUE(null.Truncate(0));  // nothing to cut
-  EXPECT_TRUE(null.Write(Bytes{1, 2, 3}));
+  testutil::TestOutput null("/dev/null");
+  ASSERT_TRUE(null.file().is_open());
+  EXPECT_EQ(null.file().info().kind, FileKind::kDevice);
+  EXPECT_TRUE(null.file().Truncate(0));  // nothing to cut
+  EXPECT_TRUE(null.file().Write(Bytes{1, 2, 3}));
 }
 
 TEST(PosixWrite, AFailureIsKept) {
-  File full = File::OpenOutput("/dev/full");
-  if (!full.is_open()) GTEST_SKIP() << "no /dev/full";
-  EXPECT_FALSE(full.Write(Bytes{1}));
-  EXPECT_FALSE(full.Write(Bytes{}));  // even with nothing to write
+  testutil::TestOutput full("/dev/full");
+  if (!full.file().is_open()) GTEST_SKIP() << "no /dev/full";
+  EXPECT_FALSE(full.file().Write(Bytes{1}));
+  EXPECT_FALSE(full.file().Write(Bytes{}));  // even with nothing to write
 }
 
 TEST(PosixKernelCopy, CopiesOrSaysItCannot) {
@@ -60,19 +65,20 @@ TEST(PosixKernelCopy, CopiesOrSaysItCannot) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   ASSERT_TRUE(fixture::WriteFile(dir.At("in"), bytes));
   const File in = File::OpenInput(dir.At("in"));
-  File out = File::OpenOutput(dir.At("out"));
+  testutil::TestOutput out_output(dir.At("out"));
+  File& out = out_output.file();
   ASSERT_TRUE(out.Write(Bytes{1, 2}));
   bool unsupported = false;
   const uint64_t copied = CopyInKernel(in, 10, 90000, out, unsupported);
-  out.Close();
+  ASSERT_TRUE(out_output.Publish());
   Bytes want = {1, 2};
   want.insert(want.end(), bytes.begin() + 10,
               bytes.begin() + 10 + static_cast<std::ptrdiff_t>(copied));
   EXPECT_EQ(fixture::ReadFile(dir.At("out")), want);
   EXPECT_TRUE(copied == 90000 || unsupported) << copied;
   // The input ends before all that was asked for.
-  File rest = File::OpenOutput(dir.At("rest"));
-  const uint64_t tail = CopyInKernel(in, 99990, 100, rest, unsupported);
+  testutil::TestOutput rest(dir.At("rest"));
+  const uint64_t tail = CopyInKernel(in, 99990, 100, rest.file(), unsupported);
   EXPECT_TRUE(tail == 10 || (tail == 0 && unsupported)) << tail;
 }
 

@@ -64,34 +64,6 @@ TEST(Read, TellsTheEndOfTheFile) {
   EXPECT_EQ(all, kTen);
 }
 
-TEST(Output, KeepsItsBytesUntilTruncated) {
-  const TempDir dir;
-  ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
-  {
-    File out = File::OpenOutput(dir.At("out"));
-    ASSERT_TRUE(out.is_open());
-    EXPECT_EQ(out.info().kind, FileKind::kRegular);
-    EXPECT_TRUE(out.Close());
-  }
-  EXPECT_EQ(fixture::ReadFile(dir.At("out")), kTen);
-
-  File out = File::OpenOutput(dir.At("out"));
-  ASSERT_TRUE(out.is_open());
-  ASSERT_TRUE(out.Truncate(0));
-  ASSERT_TRUE(out.Write(Bytes{7, 7, 7, 7, 7}));
-  ASSERT_TRUE(out.Write(Bytes{}));
-  ASSERT_TRUE(out.Truncate(3));  // cut back to the last good end
-  EXPECT_TRUE(out.Close());
-  EXPECT_EQ(fixture::ReadFile(dir.At("out")), (Bytes{7, 7, 7}));
-
-  // A new name is created; a directory cannot be an output.
-  EXPECT_TRUE(File::OpenOutput(dir.At("new")).is_open());
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "new"));
-  std::filesystem::create_directory(dir.path() / "sub");
-  EXPECT_FALSE(File::OpenOutput(dir.At("sub")).is_open());
-  EXPECT_FALSE(File::OpenOutput(dir.At("nodir/out")).is_open());
-}
-
 TEST(Output, ClosedFileFailsEverything) {
   File closed;
   EXPECT_FALSE(closed.is_open());
@@ -99,7 +71,8 @@ TEST(Output, ClosedFileFailsEverything) {
   EXPECT_FALSE(closed.Truncate(0));
   EXPECT_FALSE(closed.Close());
   const TempDir dir;
-  File moved_from = File::OpenOutput(dir.At("out"));
+  ASSERT_TRUE(fixture::WriteFile(dir.At("in"), kTen));
+  File moved_from = File::OpenInput(dir.At("in"));
   const File moved_to = std::move(moved_from);
   EXPECT_TRUE(moved_to.is_open());
   EXPECT_FALSE(moved_from.is_open());  // NOLINT(bugprone-use-after-move): what a move leaves
@@ -120,22 +93,7 @@ TEST(Identity, OneFileUnderEveryName) {
   EXPECT_FALSE(InfoOf(*PathOf(dir.At("missing"))));
   // An open file has the identity its name has.
   EXPECT_EQ(File::OpenInput(dir.At("hard")).info().id, a->id);
-  EXPECT_EQ(File::OpenOutput(dir.At("b")).info().id, b->id);
-}
-
-TEST(Output, IsLockedWhileOpen) {
-  // A second open of one output, as a second run would make it, is
-  // refused until the first is closed; the file keeps its bytes.
-  const TempDir dir;
-  ASSERT_TRUE(fixture::WriteFile(dir.At("out"), kTen));
-  File first = File::OpenOutput(dir.At("out"));
-  ASSERT_TRUE(first.is_open());
-  const File second = File::OpenOutput(dir.At("out"));
-  EXPECT_FALSE(second.is_open());
-  EXPECT_EQ(second.error().kind, FileError::Kind::kLocked);
-  EXPECT_TRUE(first.Close());
-  EXPECT_TRUE(File::OpenOutput(dir.At("out")).is_open());
-  EXPECT_EQ(fixture::ReadFile(dir.At("out")), kTen);
+  EXPECT_EQ(File::OpenStream(dir.At("b")).info().id, b->id);
 }
 
 TEST(Errors, SayWhy) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/output.h"
 #include "tests/fixture.h"
 #include "tests/temp_dir.h"
 
@@ -19,10 +20,10 @@ TEST(WindowsNames, AreUtf8) {
   const TempDir dir;
   // U+00E9 and U+1F600 (a pair of UTF-16 code units) in UTF-8.
   const std::string name = dir.At("\xC3\xA9-\xF0\x9F\x98\x80.bin");
-  File out = File::OpenOutput(name);
-  ASSERT_TRUE(out.is_open());
-  EXPECT_TRUE(out.Write(Bytes{1, 2, 3}));
-  EXPECT_TRUE(out.Close());
+  testutil::TestOutput out(name);
+  ASSERT_TRUE(out.file().is_open());
+  EXPECT_TRUE(out.file().Write(Bytes{1, 2, 3}));
+  EXPECT_TRUE(out.Publish());
   // The file system holds the name those characters make.
   EXPECT_TRUE(std::filesystem::exists(dir.path() / L"\u00E9-\U0001F600.bin"));
   EXPECT_EQ(File::OpenInput(name).info().size, 3u);
@@ -33,7 +34,7 @@ TEST(WindowsNames, ThatAreNotUtf8CannotBeOpened) {
   for (const char* bad : {"\xFF.bin", "\xC3.bin", "\xED\xA0\x80.bin", "\xC0\xAF.bin"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(PathOf(dir.At(bad)));
-    EXPECT_FALSE(File::OpenOutput(dir.At(bad)).is_open());
+    EXPECT_FALSE(Output::Find(dir.At(bad)).found());
     EXPECT_FALSE(File::OpenInput(dir.At(bad)).is_open());
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
@@ -55,12 +56,12 @@ TEST(WindowsNames, DifferInCaseOnlyAreOneFile) {
 TEST(WindowsDevices, AreNoInputsAndNoStreams) {
   EXPECT_FALSE(File::OpenInput("NUL").is_open());
   EXPECT_FALSE(File::OpenStream("NUL").is_open());
-  File null = File::OpenOutput("NUL");
-  ASSERT_TRUE(null.is_open());
-  EXPECT_EQ(null.info().kind, FileKind::kDevice);
-  EXPECT_FALSE(null.info().id);
-  EXPECT_TRUE(null.Truncate(0));  // nothing to cut
-  EXPECT_TRUE(null.Write(Bytes{1, 2, 3}));
+  testutil::TestOutput null("NUL");
+  ASSERT_TRUE(null.file().is_open());
+  EXPECT_EQ(null.file().info().kind, FileKind::kDevice);
+  EXPECT_FALSE(null.file().info().id);
+  EXPECT_TRUE(null.file().Truncate(0));  // nothing to cut
+  EXPECT_TRUE(null.file().Write(Bytes{1, 2, 3}));
 }
 
 }  // namespace

@@ -55,4 +55,14 @@ std::vector<std::string> TempDir::Files() const {
   return names;
 }
 
+TestOutput::TestOutput(std::string_view name) : output_(platform::Output::Find(name)) {
+  if (output_.found() && output_.Open()) output_.Empty();
+}
+
+bool TestOutput::Publish() {
+  platform::Output* const outputs[] = {&output_};
+  platform::FileError error;
+  return (!output_.file().is_open() || output_.Close()) && platform::Publish(outputs, error) < 0;
+}
+
 }  // namespace blkmerge::testutil

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/output.h"
 #include "tests/fixture.h"
 
 namespace blkmerge::testutil {
@@ -35,6 +36,21 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// An output opened as a run opens one: what is written into file() takes
+// the name's place at Publish.
+class TestOutput {
+ public:
+  explicit TestOutput(std::string_view name);
+  platform::File& file() { return output_.file(); }
+  platform::Output& output() { return output_; }
+  // Closes the file, unless closed already, and puts it in place; false
+  // when either failed.
+  bool Publish();
+
+ private:
+  platform::Output output_;
 };
 
 }  // namespace blkmerge::testutil

@@ -271,19 +271,18 @@ TEST(WindowsBuild, OldOutputsStayWhenARunFailsAndAreReplacedWhenItSucceeds) {
   const auto replaced = [](const TempDir& dir) {
     EXPECT_EQ(dir.Read("fix.bin"), fixture::ConsFixRecord("first", "second"));
     EXPECT_EQ(dir.Read("out.bin"),
-              fixture::ExpectedMerged(
-                  {dir.Read("a.src"), dir.Read("b.src")}, {"first", "second"},
-                  {1.0F, 2.0F, 3.0F, 4.0F}));
+              fixture::ExpectedMerged({dir.Read("a.src"), dir.Read("b.src")}, {"first", "second"},
+                                      {1.0F, 2.0F, 3.0F, 4.0F}));
   };
   const std::string stop = "Processed a.src as first\n";
-  ExpectSameRun({"a good run", JobThen("out.bin fix.bin 1 2 3 4 a.src first b.src second", old),
-                 "job.txt",
-                 stop + "Processed b.src as second\nProduced cons_fix file fix.bin\n", 0},
-                replaced);
-  ExpectSameRun({"a missing input",
-                 JobThen("out.bin fix.bin 1 2 3 4 a.src first missing.src second", old),
-                 "job.txt", stop + "Could not open input file missing.src\n", 1},
-                kept);
+  ExpectSameRun(
+      {"a good run", JobThen("out.bin fix.bin 1 2 3 4 a.src first b.src second", old), "job.txt",
+       stop + "Processed b.src as second\nProduced cons_fix file fix.bin\n", 0},
+      replaced);
+  ExpectSameRun(
+      {"a missing input", JobThen("out.bin fix.bin 1 2 3 4 a.src first missing.src second", old),
+       "job.txt", stop + "Could not open input file missing.src\n", 1},
+      kept);
   ExpectSameRun({"an input cut short",
                  JobThen("out.bin fix.bin 1 2 3 4 a.src first short.src second",
                          old + " && head -c 150 a.src > short.src"),
