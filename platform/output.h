@@ -99,8 +99,15 @@ class Output {
 
   void ReleaseLock();
 
+  // POSIX: one step of Find, in the folder `path` names its file in: sets
+  // `done` once that file is reached or is not there, or else `path` to
+  // where the link there leads (`last`: a link there is one too many).
+  bool LookAt(std::string& path, bool last, bool& done);
   // Opens the output as it is: kDirect, or kInPlace for a regular file.
   bool OpenAsItIs();
+  // Checks and holds the existing file that a new one will replace;
+  // `in_place` when only the owner could replace it (a sticky folder).
+  bool HoldExisting(bool& in_place);
   // Makes the new file beside the target.
   bool OpenBeside();
   // Takes the name's lock, or fails; `made` says whether the lock file

@@ -196,6 +196,12 @@ extern "C" void BlkmergeGiveUpAndEnd(int signal_number) {
   raise(signal_number);
 }
 
+namespace {
+// What each signal did before the guard took it, put back when it goes.
+std::array<struct sigaction, NSIG> before_guard{};
+std::array<bool, NSIG> guarded{};
+}  // namespace
+
 InterruptGuard::InterruptGuard() {
   struct sigaction action {};
   action.sa_handler = BlkmergeGiveUpAndEnd;
@@ -203,16 +209,20 @@ InterruptGuard::InterruptGuard() {
   action.sa_mask = InterruptSet();
   const sigset_t set = InterruptSet();
   for (int s = 1; s < NSIG; ++s) {
-    if (sigismember(&set, s) != 1) continue;
-    struct sigaction old {};
+    const auto i = static_cast<size_t>(s);
     // A signal ignored at start (nohup, a background job) stays ignored.
-    if (sigaction(s, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-      sigaction(s, &action, nullptr);
-    }
+    guarded[i] = sigismember(&set, s) == 1 && sigaction(s, nullptr, &before_guard[i]) == 0 &&
+                 before_guard[i].sa_handler != SIG_IGN && sigaction(s, &action, nullptr) == 0;
   }
 }
 
-InterruptGuard::~InterruptGuard() = default;
+InterruptGuard::~InterruptGuard() {
+  for (int s = 1; s < NSIG; ++s) {
+    const auto i = static_cast<size_t>(s);
+    if (guarded[i]) sigaction(s, &before_guard[i], nullptr);
+    guarded[i] = false;
+  }
+}
 
 // ------------------------------------------------------------- Output
 
@@ -256,6 +266,46 @@ bool Output::Fail(FileError error) {
   return false;
 }
 
+bool Output::LookAt(std::string& path, bool last, bool& done) {
+  // The folder and the name in it; a name that ends in a slash must be a
+  // folder, which an output cannot be.
+  must_be_folder_ = must_be_folder_ || path.back() == '/';
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  folder_path_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (folder_ >= 0) close(Fd(folder_));
+  folder_ = open(folder_path_.c_str(), kFolderFlags);
+  struct stat st {};
+  if (folder_ < 0 || fstat(Fd(folder_), &st) != 0) return Fail(Errno());
+  folder_id_ = *native::InfoFromStat(st).id;
+  done = true;
+  if (fstatat(Fd(folder_), leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    existing_.reset();
+    return errno == ENOENT || Fail(Errno());
+  }
+  existing_ = native::InfoFromStat(st);
+  if (!S_ISLNK(st.st_mode)) return true;
+  // A link to something other than a regular file (a pipe or a device,
+  // say, as /dev/stdout may be) is written through the link as it is.
+  if (fstatat(Fd(folder_), leaf_.c_str(), &st, 0) == 0 && !S_ISREG(st.st_mode)) {
+    existing_ = native::InfoFromStat(st);
+    through_link_ = true;
+    return true;
+  }
+  // A link, to a file that may not be there yet: where it leads is where
+  // the output goes, and the link stays.
+  done = false;
+  std::array<char, 4096> target{};
+  const ssize_t n = readlinkat(Fd(folder_), leaf_.c_str(), target.data(), target.size());
+  if (last || n <= 0 || static_cast<size_t>(n) == target.size()) {
+    return Fail(last ? Error(ELOOP) : n < 0 ? Errno() : Error(ENAMETOOLONG));
+  }
+  const std::string_view to(target.data(), static_cast<size_t>(n));
+  path = to.front() == '/' ? std::string(to) : folder_path_ + "/" + std::string(to);
+  return true;
+}
+
 Output Output::Find(std::string_view name) {
   Output out;
   out.name_ = name;
@@ -264,51 +314,9 @@ Output Output::Find(std::string_view name) {
     return out;
   }
   std::string path(name);
-  for (int links = 0;; ++links) {
-    // The folder and the name in it; a name that ends in a slash must be
-    // a folder, which an output cannot be.
-    out.must_be_folder_ = out.must_be_folder_ || path.back() == '/';
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const size_t slash = path.rfind('/');
-    out.folder_path_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    out.leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (out.folder_ >= 0) close(Fd(out.folder_));
-    out.folder_ = open(out.folder_path_.c_str(), kFolderFlags);
-    struct stat st {};
-    if (out.folder_ < 0 || fstat(Fd(out.folder_), &st) != 0) {
-      out.error_ = Errno();
-      return out;
-    }
-    out.folder_id_ = *native::InfoFromStat(st).id;
-    if (fstatat(Fd(out.folder_), out.leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) {
-        out.error_ = Errno();
-        return out;
-      }
-      out.existing_.reset();
-      break;
-    }
-    if (!S_ISLNK(st.st_mode)) {
-      out.existing_ = native::InfoFromStat(st);
-      break;
-    }
-    // A link to something other than a regular file (a pipe or a device,
-    // say, as /dev/stdout may be) is written through the link as it is.
-    if (fstatat(Fd(out.folder_), out.leaf_.c_str(), &st, 0) == 0 && !S_ISREG(st.st_mode)) {
-      out.existing_ = native::InfoFromStat(st);
-      out.through_link_ = true;
-      break;
-    }
-    // A link, to a file that may not be there yet: where it leads is
-    // where the output goes, and the link stays.
-    std::array<char, 4096> target{};
-    const ssize_t n = readlinkat(Fd(out.folder_), out.leaf_.c_str(), target.data(), target.size());
-    if (links == kMaxLinks || n <= 0 || static_cast<size_t>(n) == target.size()) {
-      out.error_ = links == kMaxLinks ? Error(ELOOP) : n < 0 ? Errno() : Error(ENAMETOOLONG);
-      return out;
-    }
-    const std::string_view to(target.data(), static_cast<size_t>(n));
-    path = to.front() == '/' ? std::string(to) : out.folder_path_ + "/" + std::string(to);
+  bool done = false;
+  for (int links = 0; !done; ++links) {
+    if (!out.LookAt(path, links == kMaxLinks, done)) return out;
   }
   if (out.must_be_folder_) {
     const bool folder = out.existing_ && out.existing_->kind == FileKind::kDirectory;
@@ -450,34 +458,38 @@ bool Output::OpenAsItIs() {
   return true;
 }
 
+bool Output::HoldExisting(bool& in_place) {
+  in_place = false;
+  // A file the run may not write is not replaced either, whatever the
+  // folder allows.
+  if (faccessat(Fd(folder_), leaf_.c_str(), W_OK, AT_EACCESS) != 0) return Fail(Errno());
+  // Held, and locked, while it is replaced, so that a run that can only
+  // write it in place waits for this one.
+  const int held =
+      openat(Fd(folder_), leaf_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (held >= 0) {
+    held_ = held;
+    if (flock(held, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      return Fail({FileError::Kind::kLocked});
+    }
+  }
+  // In a sticky folder only the owner of a file may replace it.
+  struct stat folder {};
+  const uid_t me = geteuid();
+  in_place = fstat(Fd(folder_), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && me != 0 &&
+             owner_ != me && folder.st_uid != me;
+  return true;
+}
+
 bool Output::OpenBeside() {
-  if (existing_) {
-    // A file the run may not write is not replaced either, whatever the
-    // folder allows.
-    if (faccessat(Fd(folder_), leaf_.c_str(), W_OK, AT_EACCESS) != 0) {
-      const FileError error = Errno();
-      ReleaseLock();
-      return Fail(error);
-    }
-    // Held, and locked, while it is replaced, so that a run that can only
-    // write it in place waits for this one.
-    const int held =
-        openat(Fd(folder_), leaf_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (held >= 0) {
-      held_ = held;
-      if (flock(held, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ReleaseLock();
-        return Fail({FileError::Kind::kLocked});
-      }
-    }
-    // In a sticky folder only the owner of a file may replace it.
-    struct stat folder {};
-    const uid_t me = geteuid();
-    if (fstat(Fd(folder_), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && me != 0 &&
-        owner_ != me && folder.st_uid != me) {
-      ReleaseLock();
-      return OpenAsItIs();
-    }
+  bool in_place = false;
+  if (existing_ && !HoldExisting(in_place)) {
+    ReleaseLock();
+    return false;
+  }
+  if (in_place) {
+    ReleaseLock();
+    return OpenAsItIs();
   }
   for (int tries = 0; tries < 100; ++tries) {
     std::string temp = Hidden(leaf_, std::string(kTempTag) + RandomTag());
@@ -486,15 +498,11 @@ bool Output::OpenBeside() {
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
-      // No new file can be made here: an existing file is written in
-      // place, as the lock file's folder allowed it to be locked.
+      // No new file can be made here (a quota, a full disk): an existing
+      // file is written in place.
       const FileError error = Errno();
-      if (!existing_) {
-        ReleaseLock();
-        return Fail(error);
-      }
       ReleaseLock();
-      return OpenAsItIs();
+      return existing_ ? OpenAsItIs() : Fail(error);
     }
     temp_ = std::move(temp);
     slot_ = TakeSlot(Fd(folder_), temp_, lock_name_);
