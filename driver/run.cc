@@ -67,6 +67,13 @@ class Reporter {
     return kExitFailure;
   }
 
+  // Prints `text` as it is: the help or the version. Returns the exit
+  // status.
+  int Inform(std::string_view text) {
+    console_.Print(text);
+    return Exit(kExitSuccess);
+  }
+
   // The status to exit with: `status`, unless a line could not be printed.
   int Exit(int status) {
     if (console_.ok() || status != kExitSuccess) return status;
@@ -242,6 +249,12 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
 }
 
 int RunJob(Reporter& reporter, int argc, const char* const* argv) {
+  // Only these two words exactly; any other argument names a job file.
+  if (argc == 2 &&
+      (argv[1] == std::string_view("--help") || argv[1] == std::string_view("--version"))) {
+    return reporter.Inform(argv[1] == std::string_view("--help") ? message::Help()
+                                                                 : message::Version());
+  }
   if (argc != 2) {
     reporter.Say(message::kUsage);
     reporter.Explain("expected one argument, the job file, but got " + std::to_string(argc - 1));

@@ -154,6 +154,35 @@ TEST(Run, UsageLine) {
   }
 }
 
+TEST(Run, HelpAndVersionAreTheseTwoWordsAlone) {
+  TempDir dir;
+  const Result help = Blkmerge(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.error, "");
+  EXPECT_TRUE(help.output.starts_with("usage:       blkmerge input_ini_file\n")) << help.output;
+  for (const char* text : {"input_ini_file", "--help, --version", "./--help", "Exit status"}) {
+    EXPECT_NE(help.output.find(text), std::string::npos) << text;
+  }
+  const Result version = Blkmerge(dir, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "blkmerge " BLKMERGE_VERSION "\n");
+  EXPECT_EQ(version.error, "");
+  // Text that cannot be printed is no success.
+  const Result full = RunIn(dir, "'" BLKMERGE_BINARY "' --version >/dev/full; echo $?");
+  EXPECT_EQ(full.output, "1\n");
+  EXPECT_EQ(full.error, "blkmerge: standard output: No space left on device\n");
+  // Any other single argument names a job file; two are a usage error.
+  for (const char* job : {"./--help", "-h", "--HELP", "--version=1", "-"}) {
+    const Result r = Blkmerge(dir, job);
+    EXPECT_EQ(r.status, 1) << job;
+    EXPECT_EQ(r.output, "Could not open input file " + std::string(job) + "\n");
+  }
+  const Result two = Blkmerge(dir, "--help --version");
+  EXPECT_EQ(two.status, 2);
+  EXPECT_EQ(two.output, "usage:       blkmerge input_ini_file\n");
+  EXPECT_TRUE(dir.Files().empty());
+}
+
 TEST(Example, RunsAsDocumented) {
   TempDir dir;
   for (const char* name : {"example.job", "one.src", "two.src", "three.src"}) {
