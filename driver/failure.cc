@@ -36,16 +36,16 @@ std::string FileDetail(std::string_view name, const platform::FileError& error,
   return std::string(name) + ": " + platform::Describe(error, kind);
 }
 
-Failure InputUnopened(const Pair& pair, const platform::File& file) {
+Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file) {
   return {FailureKind::kInputUnopened, message::CouldNotOpenInput(pair.input),
-          FileDetail(pair.input, file.error(), file.info().kind)};
+          Place(job_file, pair.where) + FileDetail(pair.input, file.error(), file.info().kind)};
 }
 
-Failure InputRefused(const Pair& pair, const InputProblem& problem) {
+Failure InputRefused(std::string_view job_file, const Pair& pair, const InputProblem& problem) {
   const bool unread = problem.kind == InputProblem::Kind::kReadFailed;
   return {unread ? FailureKind::kInputUnread : FailureKind::kInputDamaged,
           unread ? message::CouldNotReadInput(pair.input) : message::InputDamaged(pair.input),
-          pair.input + ": " + problem.Describe()};
+          Place(job_file, pair.where) + pair.input + ": " + problem.Describe()};
 }
 
 }  // namespace blkmerge

@@ -60,9 +60,10 @@ std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind = platform::FileKind::kRegular);
 
 // The failure of an input that cannot be opened (`file` tells why), or
-// that the rewrite refuses (`problem`): damaged, or unreadable.
-Failure InputUnopened(const Pair& pair, const platform::File& file);
-Failure InputRefused(const Pair& pair, const InputProblem& problem);
+// that the rewrite refuses (`problem`): damaged, or unreadable. The detail
+// starts at the place of the input's name in the job file `job_file`.
+Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file);
+Failure InputRefused(std::string_view job_file, const Pair& pair, const InputProblem& problem);
 
 }  // namespace blkmerge
 

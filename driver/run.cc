@@ -192,7 +192,9 @@ Failure OpenOutputs(const Job& job, const Others& others, Outputs& out) {
 }
 
 // The steps from the merged file's header to both outputs in their places.
-int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& out) {
+// `job_file` names the job in the details of its inputs.
+int WriteOutputs(Reporter& reporter, std::string_view job_file, const Job& job, Buffers& buffers,
+                 Outputs& out) {
   // The failure's detail is taken before the outputs are given up.
   auto fail = [&](const Failure& failure) {
     out.GiveUp();
@@ -212,7 +214,7 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
     const platform::File input_file = platform::File::OpenInput(pair.input);
-    if (!input_file.is_open()) return fail(InputUnopened(pair, input_file));
+    if (!input_file.is_open()) return fail(InputUnopened(job_file, pair, input_file));
     // Its name was checked before the run began; the file opened is too.
     for (const auto& [output, name] :
          {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
@@ -223,7 +225,7 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
     switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
       case RewriteStatus::kOk: break;
       case RewriteStatus::kDamaged:
-      case RewriteStatus::kReadFailed: return fail(InputRefused(pair, problem));
+      case RewriteStatus::kReadFailed: return fail(InputRefused(job_file, pair, problem));
       case RewriteStatus::kWriteFailed:
         return write_failed(job.merged_name, out.merged.file().error());
     }
@@ -281,7 +283,7 @@ int RunJob(Reporter& reporter, int argc, const char* const* argv) {
     return reporter.Fail(failure);
   }
   try {
-    return WriteOutputs(reporter, job, buffers, out);
+    return WriteOutputs(reporter, others.job_file, job, buffers, out);
   } catch (const std::bad_alloc&) {
     // Not expected, with everything allocated up front; the outputs are
     // left as any failed run leaves them.

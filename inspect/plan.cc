@@ -35,10 +35,12 @@ Failure Follow(const std::string& job_file, Plan& plan) {
   uint64_t offset = kMergedHeader.size();
   for (const Pair& pair : job.pairs) {
     const platform::File file = platform::File::OpenInput(pair.input);
-    if (!file.is_open()) return InputUnopened(pair, file);
+    if (!file.is_open()) return InputUnopened(job_file, pair, file);
     FileSource input(file);
     InputHead head;
-    if (const auto problem = ReadInputHead(input, head)) return InputRefused(pair, *problem);
+    if (const auto problem = ReadInputHead(input, head)) {
+      return InputRefused(job_file, pair, *problem);
+    }
     const BlockLayout& l = head.layout;
     const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
     // Index, offset, length, hash, N, M, K, the job's numbers, no findings.

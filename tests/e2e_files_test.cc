@@ -135,16 +135,17 @@ TEST(Console, RunThatCannotReportIsNoSuccess) {
   }
 }
 
-// The run stops at the input `bad`, saying why on standard error, and
-// leaves no output and nothing hidden.
+// The run stops at the input `bad`, saying why on standard error at the
+// place of its name in the job (line 2, column 4), and leaves no output and
+// nothing hidden.
 void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message,
                   const std::string& why) {
-  dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 a.src first " + bad + " second b.src third");
+  dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 a.src first\n\t  " + bad + " second b.src third");
   const Files before = dir.Files();
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 1) << bad;
   EXPECT_EQ(r.output, "Processed a.src as first\n" + message + "\n") << bad;
-  EXPECT_EQ(r.error, "blkmerge: " + bad + ": " + why + "\n") << bad;
+  EXPECT_EQ(r.error, "blkmerge: job.txt:2:4: " + bad + ": " + why + "\n") << bad;
   EXPECT_EQ(dir.Files(), before) << bad;
 }
 
