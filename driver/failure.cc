@@ -1,5 +1,6 @@
 #include "driver/failure.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -26,14 +27,22 @@ std::string Quote(std::string_view text, const char* escape) {
   return out;
 }
 
+std::string Printable(std::string_view text) {
+  const bool plain = !text.empty() && text.front() != '"' && std::ranges::none_of(text, [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+  return plain ? std::string(text) : Quote(text);
+}
+
 std::string Place(std::string_view job_file, TextPosition where) {
-  return std::string(job_file) + ":" + std::to_string(where.line) + ":" +
+  return Printable(job_file) + ":" + std::to_string(where.line) + ":" +
          std::to_string(where.column) + ": ";
 }
 
 std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind) {
-  return std::string(name) + ": " + platform::Describe(error, kind);
+  return Printable(name) + ": " + platform::Describe(error, kind);
 }
 
 Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file) {
@@ -45,7 +54,7 @@ Failure InputRefused(std::string_view job_file, const Pair& pair, const InputPro
   const bool unread = problem.kind == InputProblem::Kind::kReadFailed;
   return {unread ? FailureKind::kInputUnread : FailureKind::kInputDamaged,
           unread ? message::CouldNotReadInput(pair.input) : message::InputDamaged(pair.input),
-          Place(job_file, pair.where) + pair.input + ": " + problem.Describe()};
+          Place(job_file, pair.where) + Printable(pair.input) + ": " + problem.Describe()};
 }
 
 }  // namespace blkmerge

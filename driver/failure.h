@@ -52,6 +52,13 @@ inline constexpr std::string_view kPrefix = "blkmerge: ";
 // format `escape` writes them (\xNN by default), other bytes as they are.
 std::string Quote(std::string_view text, const char* escape = "\\x%02X");
 
+// A name, or any text from outside, as a line of standard error shows it:
+// as it is, unless it is empty, starts with a double quote or holds a
+// control byte (0x00 to 0x1F, 0x7F); then quoted as Quote quotes it. An
+// ordinary name reads as it always did, and none can reach the terminal as
+// a control sequence or split its line.
+std::string Printable(std::string_view text);
+
 // "JOB:LINE:COLUMN: ", where a detail about a place in the job starts.
 std::string Place(std::string_view job_file, TextPosition where);
 

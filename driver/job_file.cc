@@ -62,7 +62,7 @@ Failure ReadJobFile(const std::string& name, Job& job, platform::FileInfo* opene
   // that the text it judged was not the whole file.
   if (buf.error()) {
     return {FailureKind::kJobUnread, message::CouldNotReadInput(name),
-            name + ": reading at offset " + std::to_string(buf.read()) + ": " +
+            Printable(name) + ": reading at offset " + std::to_string(buf.read()) + ": " +
                 platform::Describe(buf.error())};
   }
   return failure;

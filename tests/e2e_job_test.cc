@@ -41,7 +41,27 @@ TEST(Refused, JobFileMissing) {
   const Result r = Blkmerge(dir, "nojob.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Could not open input file nojob.txt\n");
+  EXPECT_EQ(r.error, "blkmerge: nojob.txt: No such file or directory\n");
   EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, JobFileNameWithControlBytesStaysOnItsLine) {
+  // Standard output keeps the name; standard error quotes it, so that a
+  // line feed cannot split its line nor an escape reach the terminal.
+  JobDir dir("out.bin fix.bin 1 2 3 4");
+  const std::string name = "j\nob\x1B[1m.txt";
+  const std::string arg = "\"$(printf 'j\\nob\\033[1m.txt')\"";
+  const std::string shown = "\"j\\x0Aob\\x1B[1m.txt\"";
+  Result r = Blkmerge(dir, arg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file " + name + "\n");
+  EXPECT_EQ(r.error, "blkmerge: " + shown + ": No such file or directory\n");
+  dir.Write(name, std::string("out.bin"));
+  r = Blkmerge(dir, arg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not read output file names from input file " + name + "\n");
+  EXPECT_EQ(r.error, "blkmerge: " + shown +
+                         ":1:8: expected the cons_fix file name, found the end of the file\n");
 }
 
 TEST(Refused, JobFileIsADirectory) {

@@ -16,6 +16,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/messages.h"
@@ -677,6 +678,20 @@ TEST(ReadJob, ProblemsSayWhereAndWhatWasFound) {
     EXPECT_EQ(problem.detail, "job.txt:" + std::to_string(c.line) + ":" + std::to_string(c.column) +
                                   ": " + c.detail);
   }
+}
+
+TEST(Printable, QuotesOnlyNamesThatNeedIt) {
+  for (const auto& [name, shown] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"in01.src", "in01.src"},
+           {"dir/a b\\c \"d\" \xC3\xA9", "dir/a b\\c \"d\" \xC3\xA9"},
+           {"", "\"\""},
+           {"\"q.src", "\"\\\"q.src\""},
+           {"a\x1B[31m\n\x7F\\.src", "\"a\\x1B[31m\\x0A\\x7F\\\\.src\""},
+           {"\0"s, "\"\\x00\""},
+       }) {
+    EXPECT_EQ(Printable(name), shown);
+  }
+  EXPECT_EQ(Place("j\nob.txt", {.line = 2, .column = 5}), "\"j\\x0Aob.txt\":2:5: ");
 }
 
 // Serves `head`, then `count` copies of `fill`, then `tail`, a piece at a
