@@ -40,6 +40,10 @@ std::string Place(std::string_view job_file, TextPosition where) {
          std::to_string(where.column) + ": ";
 }
 
+std::string Warning(std::string_view job_file, TextPosition where, std::string_view text) {
+  return Place(job_file, where) + "warning: " + std::string(text);
+}
+
 std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind) {
   return Printable(name) + ": " + platform::Describe(error, kind);

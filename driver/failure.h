@@ -62,6 +62,10 @@ std::string Printable(std::string_view text);
 // "JOB:LINE:COLUMN: ", where a detail about a place in the job starts.
 std::string Place(std::string_view job_file, TextPosition where);
 
+// "JOB:LINE:COLUMN: warning: TEXT": something in the job that is probably
+// not what its writer meant, though the run goes on as it always did.
+std::string Warning(std::string_view job_file, TextPosition where, std::string_view text);
+
 // "NAME: " and what the platform says of `error` (see platform::Describe).
 std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind = platform::FileKind::kRegular);

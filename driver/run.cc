@@ -266,9 +266,9 @@ int RunJob(Reporter& reporter, int argc, const char* const* argv) {
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  if (const Failure failure = CheckJob(others.job_file, job, &others.job)) {
-    return reporter.Fail(failure);
-  }
+  const Failure refused = CheckJob(others.job_file, job, &others.job);
+  for (const std::string& warning : job.warnings) reporter.Explain(warning);
+  if (refused) return reporter.Fail(refused);
   Buffers buffers;
   if (const Failure failure = buffers.Allocate(job)) return reporter.Fail(failure);
 

@@ -86,9 +86,10 @@ std::string ReadTrouble(const std::string& name, const Source& source) {
 }
 
 // `blkinspect --plan JOB`: what blkmerge would write, and what it would
-// say of a failure on standard error.
+// say on standard error: its warnings, and why it would fail.
 int RunPlan(platform::Console& console, const Options& o) {
   const Plan plan = MakePlan(*o.plan);
+  for (const std::string& warning : plan.warnings) Trouble(console, warning);
   if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
   if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
   return plan.failure ? kExitFailed : kExitAllHold;

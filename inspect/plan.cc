@@ -26,7 +26,9 @@ bool Creatable(const std::string& name) {
 // that would end it, if any.
 Failure Follow(const std::string& job_file, Plan& plan) {
   const Job& job = plan.job;
-  if (Failure failure = CheckJob(job_file, plan.job)) return failure;
+  Failure refused = CheckJob(job_file, plan.job);
+  plan.warnings = job.warnings;
+  if (refused) return refused;
   for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
     if (!Creatable(*output)) {
       return {FailureKind::kOutputUnopened, message::CouldNotOpenOutput(*output), ""};
