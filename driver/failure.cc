@@ -61,4 +61,11 @@ Failure InputRefused(std::string_view job_file, const Pair& pair, const InputPro
           Place(job_file, pair.where) + Printable(pair.input) + ": " + problem.Describe()};
 }
 
+std::string InputWarning(std::string_view job_file, const Pair& pair, std::string_view how) {
+  return Warning(job_file, pair.where,
+                 Printable(pair.input) +
+                     ": not a well-formed input, so blkinspect --job will reject its block: " +
+                     std::string(how));
+}
+
 }  // namespace blkmerge

@@ -76,6 +76,10 @@ std::string FileDetail(std::string_view name, const platform::FileError& error,
 Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file);
 Failure InputRefused(std::string_view job_file, const Pair& pair, const InputProblem& problem);
 
+// The warning for the input of `pair`, rewritten though it is not well
+// formed: `how` says which relation fails (BlockLayout::Malformation).
+std::string InputWarning(std::string_view job_file, const Pair& pair, std::string_view how);
+
 }  // namespace blkmerge
 
 #endif  // BLKMERGE_DRIVER_FAILURE_H_

@@ -222,7 +222,11 @@ int WriteOutputs(Reporter& reporter, std::string_view job_file, const Job& job, 
     }
     FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
     InputProblem problem;
-    switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
+    std::string malformation;
+    const RewriteStatus status =
+        RewriteInput(input, pair.alias, job.numbers, merged, &problem, &malformation);
+    if (!malformation.empty()) reporter.Explain(InputWarning(job_file, pair, malformation));
+    switch (status) {
       case RewriteStatus::kOk: break;
       case RewriteStatus::kDamaged:
       case RewriteStatus::kReadFailed: return fail(InputRefused(job_file, pair, problem));

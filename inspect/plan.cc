@@ -44,6 +44,9 @@ Failure Follow(const std::string& job_file, Plan& plan) {
       return InputRefused(job_file, pair, *problem);
     }
     const BlockLayout& l = head.layout;
+    if (const std::string how = l.Malformation(); !how.empty()) {
+      plan.warnings.push_back(InputWarning(job_file, pair, how));
+    }
     const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
     // Index, offset, length, hash, N, M, K, the job's numbers, no findings.
     plan.blocks.push_back(BlockReport{plan.blocks.size(), offset, l.BlockSize(),

@@ -176,17 +176,29 @@ std::string Utf16(const std::string& text) {
   return out;
 }
 
-// Jobs that are probably not what their writer meant: a warning on
-// standard error for each, at its place in the job, and the
+// Jobs and inputs that are probably not what their writer meant: a
+// warning on standard error for each, at its place in the job, and the
 // run goes on as it always did. blkinspect --plan shows the same lines.
 TEST(Warnings, EachIsOneLineAndTheRunGoesOnAsBefore) {
+  const Bytes a = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 1});
+  // P = 200, Q = 168 and D = 32 in a; each of these breaks one relation.
+  const auto broken = [&a](void (*change)(Bytes&)) {
+    Bytes b = a;
+    change(b);
+    return b;
+  };
   const std::vector<std::pair<std::string, Bytes>> inputs = {
-      {"a.src", fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 1})},
+      {"a.src", a},
+      {"before.src", broken([](Bytes& b) { fixture::SetLtail(b, 152 - 56); })},
+      {"grid.src", broken([](Bytes& b) { fixture::SetLtail(b, 204 - 56); })},
+      {"dropped.src", broken([](Bytes& b) { fixture::SetM(b, 2); })},
   };
   const std::string head = "out.bin fix.bin 0.5 10 20 30\n";
   const std::string produced = "Produced cons_fix file fix.bin\n";
   const std::string utf16 = "1:1: warning: the job file looks like UTF-16 (";
   const std::string bytes = "); it is read byte by byte, and a zero byte ends a name\n";
+  const std::string reject =
+      ": not a well-formed input, so blkinspect --job will reject its block: ";
   struct Case {
     std::string job;
     int status;
@@ -224,6 +236,27 @@ TEST(Warnings, EachIsOneLineAndTheRunGoesOnAsBefore) {
        {},
        {utf16 + "a zero byte every other byte at its start" + bytes,
         "1:5: the cons_fix file name \"\" is also the merged file name\n"}},
+      {head + "a.src first\nbefore.src second",
+       0,
+       "Processed a.src as first\nProcessed before.src as second\n" + produced,
+       "out.bin",
+       {0, 1},
+       {"3:1: warning: before.src" + reject +
+        "the tail at P = 152 lies before the second table at Q = 168\n"}},
+      {head + "a.src first grid.src second",
+       0,
+       "Processed a.src as first\nProcessed grid.src as second\n" + produced,
+       "out.bin",
+       {0, 2},
+       {"2:13: warning: grid.src" + reject + "P - Q = 36 is not a multiple of 16\n"}},
+      {head + "dropped.src first a.src second",
+       0,
+       "Processed dropped.src as first\nProcessed a.src as second\n" + produced,
+       "out.bin",
+       {3, 0},
+       {"2:1: warning: dropped.src" + reject +
+        "the dropped section from offset 136 to Q = 168 is 32 bytes, not D = 48 with M = "
+        "2\n"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.job);
@@ -249,6 +282,11 @@ TEST(Warnings, EachIsOneLineAndTheRunGoesOnAsBefore) {
     std::vector<std::string> aliases = {"first", "second"};
     aliases.resize(blocks.size());
     EXPECT_EQ(dir.Read(c.merged), fixture::ExpectedMerged(blocks, aliases, kNumbers));
+    // As the warning of an input says, its block does not pass.
+    const bool malformed = std::ranges::any_of(c.blocks, [](size_t i) { return i != 0; });
+    const Result inspected = RunIn(
+        dir, std::string("'") + BLKINSPECT_BINARY + "' --job job.txt " + c.merged + " fix.bin");
+    EXPECT_EQ(inspected.status, malformed ? 1 : 0) << inspected.output;
   }
 }
 
