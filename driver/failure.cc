@@ -1,5 +1,6 @@
 #include "driver/failure.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -26,26 +27,45 @@ std::string Quote(std::string_view text, const char* escape) {
   return out;
 }
 
+std::string Printable(std::string_view text) {
+  const bool plain = !text.empty() && text.front() != '"' && std::ranges::none_of(text, [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+  return plain ? std::string(text) : Quote(text);
+}
+
 std::string Place(std::string_view job_file, TextPosition where) {
-  return std::string(job_file) + ":" + std::to_string(where.line) + ":" +
+  return Printable(job_file) + ":" + std::to_string(where.line) + ":" +
          std::to_string(where.column) + ": ";
+}
+
+std::string Warning(std::string_view job_file, TextPosition where, std::string_view text) {
+  return Place(job_file, where) + "warning: " + std::string(text);
 }
 
 std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind) {
-  return std::string(name) + ": " + platform::Describe(error, kind);
+  return Printable(name) + ": " + platform::Describe(error, kind);
 }
 
-Failure InputUnopened(const Pair& pair, const platform::File& file) {
+Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file) {
   return {FailureKind::kInputUnopened, message::CouldNotOpenInput(pair.input),
-          FileDetail(pair.input, file.error(), file.info().kind)};
+          Place(job_file, pair.where) + FileDetail(pair.input, file.error(), file.info().kind)};
 }
 
-Failure InputRefused(const Pair& pair, const InputProblem& problem) {
+Failure InputRefused(std::string_view job_file, const Pair& pair, const InputProblem& problem) {
   const bool unread = problem.kind == InputProblem::Kind::kReadFailed;
   return {unread ? FailureKind::kInputUnread : FailureKind::kInputDamaged,
           unread ? message::CouldNotReadInput(pair.input) : message::InputDamaged(pair.input),
-          pair.input + ": " + problem.Describe()};
+          Place(job_file, pair.where) + Printable(pair.input) + ": " + problem.Describe()};
+}
+
+std::string InputWarning(std::string_view job_file, const Pair& pair, std::string_view how) {
+  return Warning(job_file, pair.where,
+                 Printable(pair.input) +
+                     ": not a well-formed input, so blkinspect --job will reject its block: " +
+                     std::string(how));
 }
 
 }  // namespace blkmerge

@@ -52,17 +52,33 @@ inline constexpr std::string_view kPrefix = "blkmerge: ";
 // format `escape` writes them (\xNN by default), other bytes as they are.
 std::string Quote(std::string_view text, const char* escape = "\\x%02X");
 
+// A name, or any text from outside, as a line of standard error shows it:
+// as it is, unless it is empty, starts with a double quote or holds a
+// control byte (0x00 to 0x1F, 0x7F); then quoted as Quote quotes it. An
+// ordinary name reads as it always did, and none can reach the terminal as
+// a control sequence or split its line.
+std::string Printable(std::string_view text);
+
 // "JOB:LINE:COLUMN: ", where a detail about a place in the job starts.
 std::string Place(std::string_view job_file, TextPosition where);
+
+// "JOB:LINE:COLUMN: warning: TEXT": something in the job that is probably
+// not what its writer meant, though the run goes on as it always did.
+std::string Warning(std::string_view job_file, TextPosition where, std::string_view text);
 
 // "NAME: " and what the platform says of `error` (see platform::Describe).
 std::string FileDetail(std::string_view name, const platform::FileError& error,
                        platform::FileKind kind = platform::FileKind::kRegular);
 
 // The failure of an input that cannot be opened (`file` tells why), or
-// that the rewrite refuses (`problem`): damaged, or unreadable.
-Failure InputUnopened(const Pair& pair, const platform::File& file);
-Failure InputRefused(const Pair& pair, const InputProblem& problem);
+// that the rewrite refuses (`problem`): damaged, or unreadable. The detail
+// starts at the place of the input's name in the job file `job_file`.
+Failure InputUnopened(std::string_view job_file, const Pair& pair, const platform::File& file);
+Failure InputRefused(std::string_view job_file, const Pair& pair, const InputProblem& problem);
+
+// The warning for the input of `pair`, rewritten though it is not well
+// formed: `how` says which relation fails (BlockLayout::Malformation).
+std::string InputWarning(std::string_view job_file, const Pair& pair, std::string_view how);
 
 }  // namespace blkmerge
 

@@ -37,6 +37,10 @@ struct Job {
   std::string cons_fix_name;
   Numbers numbers;
   std::vector<Pair> pairs;  // job-file order, at most kMaxPairs
+  // What the job text holds that is probably not what its writer meant,
+  // though it is read as it always was: lines for standard error after
+  // the tool's prefix ("JOB:LINE:COLUMN: warning: ..."), in text order.
+  std::vector<std::string> warnings;
 
   // The aliases of the pairs, in job order.
   std::vector<std::string_view> Aliases() const {

@@ -61,8 +61,9 @@ Failure ReadJobFile(const std::string& name, Job& job, platform::FileInfo* opene
   // The reader stops at the first problem; a read error before it means
   // that the text it judged was not the whole file.
   if (buf.error()) {
+    job.warnings.clear();  // about a text that was not the whole file
     return {FailureKind::kJobUnread, message::CouldNotReadInput(name),
-            name + ": reading at offset " + std::to_string(buf.read()) + ": " +
+            Printable(name) + ": reading at offset " + std::to_string(buf.read()) + ": " +
                 platform::Describe(buf.error())};
   }
   return failure;

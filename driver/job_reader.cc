@@ -1,7 +1,9 @@
 #include "driver/job_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <span>
 #include <streambuf>
 #include <string>
 #include <utility>
@@ -17,6 +19,8 @@ constexpr int kEndOfText = -1;
 constexpr int kTextEnd = 0x1A;
 // How many bytes of a long token a detail shows.
 constexpr size_t kShownBytes = 40;
+// How many bytes at the start of the text tell how it is encoded.
+constexpr size_t kStartBytes = 8;
 
 bool IsSpace(int c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
@@ -42,6 +46,36 @@ std::string Shown(std::string_view start, uint64_t length) {
   return Quote(start) + (length > start.size() ? "..." : "");
 }
 
+// What the first bytes of a job text say when it is not the plain bytes
+// the reader takes it for: a byte order mark, or the zero byte every
+// other byte that UTF-16 gives ASCII text. The text of a warning, or
+// empty.
+std::string EncodingWarning(std::span<const uint8_t> start) {
+  const auto starts_with = [start](std::string_view mark) {
+    return start.size() >= mark.size() &&
+           std::equal(mark.begin(), mark.end(), start.begin(),
+                      [](char m, uint8_t b) { return static_cast<uint8_t>(m) == b; });
+  };
+  if (starts_with("\xEF\xBB\xBF")) {
+    return "the job file starts with a UTF-8 byte order mark (EF BB BF), which is read as the "
+           "first 3 bytes of the merged file name";
+  }
+  const std::string utf16 = "the job file looks like UTF-16 (";
+  const std::string bytes = "); it is read byte by byte, and a zero byte ends a name";
+  if (starts_with("\xFF\xFE")) return utf16 + "it starts with the byte order mark FF FE" + bytes;
+  if (starts_with("\xFE\xFF")) return utf16 + "it starts with the byte order mark FE FF" + bytes;
+  // Two units at least, each a zero byte and another, the zero on the same
+  // side in every one.
+  const auto zero_at = [start](size_t side) {
+    for (size_t i = 0; i < start.size(); ++i) {
+      if ((start[i] == 0) != (i % 2 == side)) return false;
+    }
+    return start.size() >= 4;
+  };
+  if (zero_at(0) || zero_at(1)) return utf16 + "a zero byte every other byte at its start" + bytes;
+  return {};
+}
+
 // A token read as a name.
 struct NameToken {
   bool read = false;    // false at the end of the text
@@ -64,7 +98,9 @@ class JobText {
     return static_cast<unsigned char>(c);
   }
   void Take() {
-    if (buf_->sbumpc() == '\n') {
+    const int c = buf_->sbumpc();
+    if (started_ < start_.size()) start_[started_++] = static_cast<uint8_t>(c);
+    if (c == '\n') {
       ++next_.line;
       next_.column = 1;
     } else {
@@ -77,6 +113,9 @@ class JobText {
 
   // Where the next byte stands.
   TextPosition where() const { return next_; }
+
+  // The first bytes taken, up to kStartBytes of them.
+  std::span<const uint8_t> start() const { return std::span(start_).first(started_); }
 
   // "the end of the file", or of the text at a byte 0x1A.
   std::string EndOfText() {
@@ -176,6 +215,8 @@ class JobText {
 
   std::streambuf* buf_;
   TextPosition next_;  // of the next byte
+  std::array<uint8_t, kStartBytes> start_{};
+  size_t started_ = 0;
   // The token of the last number: where it starts and ends, its first
   // kShownBytes bytes and its length.
   TextPosition token_where_;
@@ -193,7 +234,13 @@ class JobReader {
 
   Failure Read() {
     job_ = Job{};
-    if (Failure f = OutputNames()) return f;
+    // Reading the output names takes the first bytes of the text, which
+    // tell how it is encoded.
+    Failure names = OutputNames();
+    if (const std::string warning = EncodingWarning(text_.start()); !warning.empty()) {
+      job_.warnings.push_back(Warning(job_file_, TextPosition{}, warning));
+    }
+    if (names) return names;
     if (Failure f = Numbers()) return f;
     if (Failure f = Pairs()) return f;
     return AliasesFit();
@@ -269,7 +316,16 @@ class JobReader {
         }
       }
       const NameToken alias = text_.ReadName(pair.alias);
-      if (!alias.read) return {};  // a lone input name is dropped
+      if (!alias.read) {
+        // A lone input name is dropped; most often an alias was forgotten
+        // somewhere before it.
+        job_.warnings.push_back(
+            Warning(job_file_, input.where,
+                    "the input name " + Quote(pair.input) +
+                        " at the end of the job has no alias, and is ignored (an alias "
+                        "forgotten earlier shifts every later pair by one)"));
+        return {};
+      }
       if (alias.too_long()) return NameTooLong(Role::kAlias, number, pair.alias, alias);
       if (job_.pairs.size() == kMaxPairs) {
         return Fail(FailureKind::kTooManyPairs, message::TooManyPairs(job_file_), input.where,

@@ -23,6 +23,9 @@ namespace blkmerge {
 // Returns the problem as a failure whose detail starts with
 // "JOB_FILE:LINE:COLUMN: " (`job_file` as the command line gives it), the
 // place of the offending token or of the end of the text; or no failure.
+// Either way `job.warnings` holds what was found on the way that is
+// probably not what the writer meant: a text that starts with a byte order
+// mark or looks like UTF-16, and a lone input name at the end.
 Failure ReadJob(std::istream& stream, std::string_view job_file, Job& job);
 
 }  // namespace blkmerge

@@ -57,5 +57,19 @@ std::string Processed(std::string_view input, std::string_view alias) {
 std::string Produced(std::string_view cons_fix_name) {
   return Cat("Produced cons_fix file ", cons_fix_name);
 }
+std::string Help() {
+  constexpr std::string_view kAbout =
+      "Packs the input files that a job file lists into a merged file and a cons_fix file.\n"
+      "\n"
+      "  input_ini_file     the job file: the two output names, four numbers, then pairs\n"
+      "                     of an input file and its alias (see blkmerge(1), blkmerge(5))\n"
+      "  --help, --version  print this help, or the version\n"
+      "\n"
+      "A job file named --help or --version is given as ./--help or ./--version.\n"
+      "Exit status: 0 both outputs written, 1 the run failed (why on standard error),\n"
+      "2 not exactly one argument.\n";
+  return Cat(kUsage, "\n", kAbout);
+}
+std::string Version() { return Cat("blkmerge ", BLKMERGE_VERSION, "\n"); }
 
 }  // namespace blkmerge::message

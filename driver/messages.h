@@ -33,6 +33,11 @@ std::string SameFile(std::string_view output, std::string_view other);
 std::string Processed(std::string_view input, std::string_view alias);
 std::string Produced(std::string_view cons_fix_name);
 
+// What `blkmerge --help` prints, the usage line first, and what
+// `blkmerge --version` prints ("blkmerge VERSION"); each ends in a line end.
+std::string Help();
+std::string Version();
+
 }  // namespace blkmerge::message
 
 #endif  // BLKMERGE_DRIVER_MESSAGES_H_

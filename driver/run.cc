@@ -67,6 +67,13 @@ class Reporter {
     return kExitFailure;
   }
 
+  // Prints `text` as it is: the help or the version. Returns the exit
+  // status.
+  int Inform(std::string_view text) {
+    console_.Print(text);
+    return Exit(kExitSuccess);
+  }
+
   // The status to exit with: `status`, unless a line could not be printed.
   int Exit(int status) {
     if (console_.ok() || status != kExitSuccess) return status;
@@ -185,7 +192,9 @@ Failure OpenOutputs(const Job& job, const Others& others, Outputs& out) {
 }
 
 // The steps from the merged file's header to both outputs in their places.
-int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& out) {
+// `job_file` names the job in the details of its inputs.
+int WriteOutputs(Reporter& reporter, std::string_view job_file, const Job& job, Buffers& buffers,
+                 Outputs& out) {
   // The failure's detail is taken before the outputs are given up.
   auto fail = [&](const Failure& failure) {
     out.GiveUp();
@@ -205,7 +214,7 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
     const platform::File input_file = platform::File::OpenInput(pair.input);
-    if (!input_file.is_open()) return fail(InputUnopened(pair, input_file));
+    if (!input_file.is_open()) return fail(InputUnopened(job_file, pair, input_file));
     // Its name was checked before the run began; the file opened is too.
     for (const auto& [output, name] :
          {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
@@ -213,10 +222,14 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
     }
     FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
     InputProblem problem;
-    switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
+    std::string malformation;
+    const RewriteStatus status =
+        RewriteInput(input, pair.alias, job.numbers, merged, &problem, &malformation);
+    if (!malformation.empty()) reporter.Explain(InputWarning(job_file, pair, malformation));
+    switch (status) {
       case RewriteStatus::kOk: break;
       case RewriteStatus::kDamaged:
-      case RewriteStatus::kReadFailed: return fail(InputRefused(pair, problem));
+      case RewriteStatus::kReadFailed: return fail(InputRefused(job_file, pair, problem));
       case RewriteStatus::kWriteFailed:
         return write_failed(job.merged_name, out.merged.file().error());
     }
@@ -242,6 +255,12 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
 }
 
 int RunJob(Reporter& reporter, int argc, const char* const* argv) {
+  // Only these two words exactly; any other argument names a job file.
+  if (argc == 2 &&
+      (argv[1] == std::string_view("--help") || argv[1] == std::string_view("--version"))) {
+    return reporter.Inform(argv[1] == std::string_view("--help") ? message::Help()
+                                                                 : message::Version());
+  }
   if (argc != 2) {
     reporter.Say(message::kUsage);
     reporter.Explain("expected one argument, the job file, but got " + std::to_string(argc - 1));
@@ -251,9 +270,9 @@ int RunJob(Reporter& reporter, int argc, const char* const* argv) {
 
   // The job is read in full and checked before any output is touched.
   Job job;
-  if (const Failure failure = CheckJob(others.job_file, job, &others.job)) {
-    return reporter.Fail(failure);
-  }
+  const Failure refused = CheckJob(others.job_file, job, &others.job);
+  for (const std::string& warning : job.warnings) reporter.Explain(warning);
+  if (refused) return reporter.Fail(refused);
   Buffers buffers;
   if (const Failure failure = buffers.Allocate(job)) return reporter.Fail(failure);
 
@@ -268,7 +287,7 @@ int RunJob(Reporter& reporter, int argc, const char* const* argv) {
     return reporter.Fail(failure);
   }
   try {
-    return WriteOutputs(reporter, job, buffers, out);
+    return WriteOutputs(reporter, others.job_file, job, buffers, out);
   } catch (const std::bad_alloc&) {
     // Not expected, with everything allocated up front; the outputs are
     // left as any failed run leaves them.

@@ -50,8 +50,8 @@ std::string Reach(std::string_view a, std::string_view b, const SameFileReason& 
   std::string how = reason.id
                         ? "the same file identity: volume " + std::to_string(reason.id->volume) +
                               ", index " + std::to_string(reason.id->index)
-                        : "the same path " + reason.path;
-  return std::string(a) + " and " + std::string(b) + " reach one file (" + how + ")";
+                        : "the same path " + Printable(reason.path);
+  return Printable(a) + " and " + Printable(b) + " reach one file (" + how + ")";
 }
 
 Failure Clash(const std::string& output, const std::string& other, const SameFileReason& reason) {
@@ -131,8 +131,8 @@ Failure CheckTargetsApart(const Job& job, const platform::Output& merged,
   if (merged.existing() && merged.existing()->id) {
     detail = Reach(job.merged_name, job.cons_fix_name, {.id = merged.existing()->id, .path = {}});
   } else {
-    detail = job.merged_name + " and " + job.cons_fix_name + " reach one file (the name " +
-             Quote(merged.leaf()) + " in one folder)";
+    detail = Printable(job.merged_name) + " and " + Printable(job.cons_fix_name) +
+             " reach one file (the name " + Quote(merged.leaf()) + " in one folder)";
   }
   return {FailureKind::kSameOutputNames, std::string(message::kSameOutputNames), std::move(detail)};
 }

@@ -33,6 +33,22 @@ std::string NameIn(const std::string& line, std::string_view before, std::string
   return line.substr(before.size(), line.size() - before.size() - after.size());
 }
 
+// A line for standard error about a place in the job says where, and
+// stays one line whatever the text held.
+void CheckPlaceLine(const std::string& text) {
+  FUZZ_CHECK(text.starts_with("job.txt:"));
+  uint64_t line = 0;
+  uint64_t column = 0;
+  const char* p = text.data() + 8;
+  const char* end = text.data() + text.size();
+  auto r = std::from_chars(p, end, line);
+  FUZZ_CHECK(r.ec == std::errc() && r.ptr < end && *r.ptr == ':');
+  r = std::from_chars(r.ptr + 1, end, column);
+  FUZZ_CHECK(r.ec == std::errc() && end - r.ptr > 2 && r.ptr[0] == ':' && r.ptr[1] == ' ');
+  FUZZ_CHECK(line >= 1 && column >= 1);
+  FUZZ_CHECK(std::ranges::none_of(text, [](char c) { return c == '\n' || c == '\r'; }));
+}
+
 void CheckProblem(const Failure& problem) {
   switch (problem.kind) {
     case FailureKind::kInputIsOutput:
@@ -53,19 +69,7 @@ void CheckProblem(const Failure& problem) {
     default: FUZZ_CHECK(false);
   }
   FUZZ_CHECK(!problem.message.empty());
-  // The standard-error line says where, and stays one line whatever the
-  // text held.
-  FUZZ_CHECK(problem.detail.starts_with("job.txt:"));
-  uint64_t line = 0;
-  uint64_t column = 0;
-  const char* p = problem.detail.data() + 8;
-  const char* end = problem.detail.data() + problem.detail.size();
-  auto r = std::from_chars(p, end, line);
-  FUZZ_CHECK(r.ec == std::errc() && r.ptr < end && *r.ptr == ':');
-  r = std::from_chars(r.ptr + 1, end, column);
-  FUZZ_CHECK(r.ec == std::errc() && end - r.ptr > 2 && r.ptr[0] == ':' && r.ptr[1] == ' ');
-  FUZZ_CHECK(line >= 1 && column >= 1);
-  FUZZ_CHECK(std::ranges::none_of(problem.detail, [](char c) { return c == '\n' || c == '\r'; }));
+  CheckPlaceLine(problem.detail);
 }
 
 void CheckLimits(const Job& job) {
@@ -138,6 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream text(std::string(reinterpret_cast<const char*>(data), size));
   Job job;
   const Failure problem = ReadJob(text, "job.txt", job);
+  for (const std::string& warning : job.warnings) {
+    CheckPlaceLine(warning);
+    FUZZ_CHECK(warning.find(": warning: ") != std::string::npos);
+  }
   if (problem) {
     CheckProblem(problem);
     return 0;

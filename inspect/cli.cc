@@ -66,7 +66,7 @@ std::optional<std::string> Parse(int argc, const char* const* argv, Options& o) 
       if (arg == name && i + 1 == argc) return name + " needs a job file";
       job = arg == name ? argv[++i] : arg.substr(name.size() + 1);
     } else {
-      return "unknown option " + std::string(arg);
+      return "unknown option " + Printable(arg);
     }
   }
   const bool fits = o.plan ? !o.job && o.files.empty() : !o.files.empty() && o.files.size() <= 2;
@@ -81,14 +81,15 @@ int Trouble(platform::Console& console, std::string_view message) {
 // What stopped a walk of `name` that could not read the whole file.
 std::string ReadTrouble(const std::string& name, const Source& source) {
   const platform::FileError error = source.ReadError();
-  return "could not read " +
-         (error ? FileDetail(name, error) : name + ": it is shorter than when it was opened");
+  return "could not read " + (error ? FileDetail(name, error)
+                                    : Printable(name) + ": it is shorter than when it was opened");
 }
 
 // `blkinspect --plan JOB`: what blkmerge would write, and what it would
-// say of a failure on standard error.
+// say on standard error: its warnings, and why it would fail.
 int RunPlan(platform::Console& console, const Options& o) {
   const Plan plan = MakePlan(*o.plan);
+  for (const std::string& warning : plan.warnings) Trouble(console, warning);
   if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
   if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
   return plan.failure ? kExitFailed : kExitAllHold;
@@ -106,7 +107,8 @@ int RunCheck(platform::Console& console, const Options& o) {
         case FailureKind::kJobUnopened: return Trouble(console, "could not open " + failure.detail);
         case FailureKind::kJobUnread: return Trouble(console, "could not read " + failure.detail);
         default:
-          Trouble(console, "job file " + *o.job + " cannot be used: " + failure.message);
+          Trouble(console, "job file " + Printable(*o.job) +
+                               " cannot be used: " + Printable(failure.message));
           return failure.detail.empty() ? kExitTrouble : Trouble(console, failure.detail);
       }
     }

@@ -183,19 +183,30 @@ bool Unreadable(const BlockBytes& b, MergedReport& r) {
   return r.AddToFile(b.index, b.offset, "read_failed", "could not read " + Count(b.unread, "byte"));
 }
 
-// The finding that stops the walk where no end of the block can be placed.
+// Why the block end that a word puts at block offset `tail` cannot be
+// there.
+std::string NoEndAt(const BlockBytes& b, int64_t tail) {
+  if (tail < kFront) return "before the front part ends at block offset " + Dec(kFrontSize);
+  if (!b.Inside(tail)) return "past the end of the file";
+  return "off the grid of whole " + Dec(kEntrySize) + "-byte entries after block offset " +
+         Dec(kFrontSize);
+}
+
+// The finding that stops the walk where no end of the block can be placed:
+// where each of the two words puts it, and why it cannot be there.
 bool NoBlockEnd(const BlockBytes& b, MergedReport& r) {
   const auto [by_ltail, by_tail_ref] = b.Tails();
-  const std::string words = "the word at block offset " + Dec(kLtail) + " (" +
-                            Dec(b.Front(kLtail)) + ") and the word at " + Dec(kTailRef) + " (" +
-                            Dec(b.Front(kTailRef)) + ") ";
-  const std::string off_grid = "put the block's end off the grid of whole " + Dec(kEntrySize) +
-                               "-byte entries after block offset " + Dec(kFrontSize);
-  const bool inside = b.Inside(by_ltail) || b.Inside(by_tail_ref);
-  return r.AddToFile(b.index, b.offset, "no_block_end",
-                     words + (inside ? off_grid : "both put the block's end outside the file") +
-                         "; the walk stops here",
-                     kLtail);
+  const std::string ltail =
+      "the word at block offset " + Dec(kLtail) + " (" + Dec(b.Front(kLtail)) + ")";
+  const std::string tail_ref = "the word at " + Dec(kTailRef) + " (" + Dec(b.Front(kTailRef)) + ")";
+  const std::string why_ltail = NoEndAt(b, by_ltail);
+  const std::string why_tail_ref = NoEndAt(b, by_tail_ref);
+  const std::string text = why_ltail == why_tail_ref
+                               ? ltail + " and " + tail_ref + " put the block's end " + why_ltail
+                               : ltail + " puts the block's end at block offset " + Dec(by_ltail) +
+                                     ", " + why_ltail + ", and " + tail_ref + " at block offset " +
+                                     Dec(by_tail_ref) + ", " + why_tail_ref;
+  return r.AddToFile(b.index, b.offset, "no_block_end", text + "; the walk stops here", kLtail);
 }
 
 // Adds the placed block to the report, with the findings of its words.

@@ -26,7 +26,9 @@ bool Creatable(const std::string& name) {
 // that would end it, if any.
 Failure Follow(const std::string& job_file, Plan& plan) {
   const Job& job = plan.job;
-  if (Failure failure = CheckJob(job_file, plan.job)) return failure;
+  Failure refused = CheckJob(job_file, plan.job);
+  plan.warnings = job.warnings;
+  if (refused) return refused;
   for (const std::string* output : {&job.merged_name, &job.cons_fix_name}) {
     if (!Creatable(*output)) {
       return {FailureKind::kOutputUnopened, message::CouldNotOpenOutput(*output), ""};
@@ -35,11 +37,16 @@ Failure Follow(const std::string& job_file, Plan& plan) {
   uint64_t offset = kMergedHeader.size();
   for (const Pair& pair : job.pairs) {
     const platform::File file = platform::File::OpenInput(pair.input);
-    if (!file.is_open()) return InputUnopened(pair, file);
+    if (!file.is_open()) return InputUnopened(job_file, pair, file);
     FileSource input(file);
     InputHead head;
-    if (const auto problem = ReadInputHead(input, head)) return InputRefused(pair, *problem);
+    if (const auto problem = ReadInputHead(input, head)) {
+      return InputRefused(job_file, pair, *problem);
+    }
     const BlockLayout& l = head.layout;
+    if (const std::string how = l.Malformation(); !how.empty()) {
+      plan.warnings.push_back(InputWarning(job_file, pair, how));
+    }
     const auto k = static_cast<int64_t>(l.SecondTableSize() / kEntrySize);
     // Index, offset, length, hash, N, M, K, the job's numbers, no findings.
     plan.blocks.push_back(BlockReport{plan.blocks.size(), offset, l.BlockSize(),

@@ -68,6 +68,12 @@ std::string Json(const std::vector<Finding>& findings, const std::string& noun) 
   return s + "]";
 }
 
+std::string JsonStrings(const std::vector<std::string>& texts) {
+  std::string s = "[";
+  for (const std::string& text : texts) s += (s.size() > 1 ? "," : "") + JsonString(text);
+  return s + "]";
+}
+
 std::string Json(const BlockReport& b) {
   return "{\"index\":" + Dec(b.index) + ",\"offset\":" + Dec(b.offset) +
          ",\"length\":" + Dec(b.length) + ",\"hash\":\"" + Hex(b.hash) +
@@ -183,7 +189,8 @@ std::string RenderPlanJson(const Plan& p) {
   return "{\"blocks\":" + Json(p.blocks) + ",\"merged_size\":" + size(p.merged_size) +
          ",\"cons_fix_size\":" + size(p.cons_fix_size) + ",\"records\":" + size(p.records) +
          ",\"message\":" + (p.failure ? JsonString(p.failure.message) : "null") +
-         ",\"ok\":" + (p.failure ? "false" : "true") + "}\n";
+         ",\"warnings\":" + JsonStrings(p.warnings) + ",\"ok\":" + (p.failure ? "false" : "true") +
+         "}\n";
 }
 
 }  // namespace blkmerge::inspect

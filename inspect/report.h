@@ -152,6 +152,9 @@ struct Plan {
   // The first failure the run would meet, with the line blkmerge would
   // end with; none when it would succeed, and then what it would write.
   Failure failure;
+  // The warnings blkmerge would print before it, in the order it would
+  // print them: the job's, then its inputs'.
+  std::vector<std::string> warnings;
   uint64_t merged_size = 0;
   uint64_t cons_fix_size = 0;
   uint64_t records = 0;  // in the cons_fix file

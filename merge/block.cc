@@ -77,6 +77,30 @@ std::string InputProblem::Describe() const {
   return {};
 }
 
+std::string BlockLayout::Malformation() const {
+  using std::to_string;
+  std::string how;
+  const auto fails = [&how](const std::string& relation) {
+    how += (how.empty() ? "" : "; ") + relation;
+  };
+  const int64_t gap = int64_t{p} - q;
+  if (p < q) {
+    fails("the tail at P = " + to_string(p) +
+          " lies before the second table at Q = " + to_string(q));
+  }
+  if (gap % kEntry != 0) {
+    fails("P - Q = " + to_string(gap) + " is not a multiple of " + to_string(kEntrySize));
+  }
+  const uint64_t first_table_end = input::kFrontSize + FirstTableSize();
+  const int64_t dropped = int64_t{q} - static_cast<int64_t>(first_table_end);
+  if (dropped != d) {
+    fails("the dropped section from offset " + to_string(first_table_end) +
+          " to Q = " + to_string(q) + " is " + to_string(dropped) +
+          " bytes, not D = " + to_string(d) + " with M = " + to_string(m));
+  }
+  return how;
+}
+
 std::optional<InputProblem> CheckFront(std::span<const uint8_t, input::kFrontSize> front,
                                        uint64_t size, uint64_t& m_offset) {
   const int32_t n = FrontWord(front, input::kN);
@@ -210,7 +234,7 @@ IoStatus CopySecondTable(Source& in, const BlockLayout& l, uint32_t h, Sink& out
 }  // namespace
 
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out,
-                           InputProblem* problem) {
+                           InputProblem* problem, std::string* malformation) {
   const auto refuse = [problem](const InputProblem& found) {
     if (problem != nullptr) *problem = found;
     return found.kind == InputProblem::Kind::kReadFailed ? RewriteStatus::kReadFailed
@@ -219,6 +243,7 @@ RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& nu
   InputHead head;
   if (const auto found = ReadInputHead(in, head)) return refuse(*found);
   const BlockLayout& l = head.layout;
+  if (malformation != nullptr) *malformation = l.Malformation();
   const uint32_t h = NameHash(alias);
 
   if (!out.Write(BlockFront(head, h, numbers))) return RewriteStatus::kWriteFailed;

@@ -38,6 +38,14 @@ struct BlockLayout {
   uint64_t SecondTableSize() const { return k > 0 ? kEntrySize * static_cast<uint64_t>(k) : 0; }
   uint64_t TailOffset() const { return SecondTableOffset() + SecondTableSize(); }
   uint64_t BlockSize() const { return block::kFixedSize + FirstTableSize() + SecondTableSize(); }
+
+  // How the input departs from a well-formed one, whose tail (P) is not
+  // before its second table (Q), P - Q a multiple of 16, and whose dropped
+  // section, from the end of the first table to Q, is exactly D long: each
+  // relation that fails, with its values, joined by "; ". Empty for a
+  // well-formed input. Such an input is rewritten all the same, into a
+  // block whose words do not agree with each other.
+  std::string Malformation() const;
 };
 
 // The parts of an input that the rewrite reads, front to back.
@@ -111,9 +119,10 @@ bool WriteMergedHeader(Sink& out);
 // input is too short or damaged for its own offsets (kDamaged). Reads only
 // up to the end of the tail, and the tables in pieces: memory does not
 // grow with the input. For kDamaged and kReadFailed, `problem` (where
-// given) says which part and why.
+// given) says which part and why. Once the layout is read, `malformation`
+// (where given) is set to BlockLayout::Malformation.
 RewriteStatus RewriteInput(Source& in, std::string_view alias, const Numbers& numbers, Sink& out,
-                           InputProblem* problem = nullptr);
+                           InputProblem* problem = nullptr, std::string* malformation = nullptr);
 
 }  // namespace blkmerge
 

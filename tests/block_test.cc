@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "merge/coding.h"
 #include "merge/name_hash.h"
@@ -15,11 +16,13 @@ using fixture::Bytes;
 
 const Numbers kNumbers{0.5F, 10.0F, 20.0F, 30.0F};
 
-Bytes Rewrite(const Bytes& input, std::string_view alias,
-              RewriteStatus expect = RewriteStatus::kOk) {
+// The block `input` becomes; `malformation`, where given, is set to how
+// the input departs from a well-formed one.
+Bytes Rewrite(const Bytes& input, std::string_view alias, RewriteStatus expect = RewriteStatus::kOk,
+              std::string* malformation = nullptr) {
   MemorySource in(input);
   MemorySink out;
-  EXPECT_EQ(RewriteInput(in, alias, kNumbers, out), expect);
+  EXPECT_EQ(RewriteInput(in, alias, kNumbers, out, nullptr, malformation), expect);
   return out.bytes();
 }
 
@@ -91,8 +94,10 @@ TEST(RewriteInput, MatchesBlockTableForManyShapes) {
     for (int32_t m : {0, 1, 7}) {
       for (int32_t k : {0, 1, 3, 5000}) {
         const Bytes in = fixture::MakeInput({.n = n, .m = m, .k = k, .seed = 3, .extra = 5});
-        const Bytes b = Rewrite(in, "Alias");
+        std::string malformation = "unset";
+        const Bytes b = Rewrite(in, "Alias", RewriteStatus::kOk, &malformation);
         SCOPED_TRACE(testing::Message() << "N=" << n << " M=" << m << " K=" << k);
+        EXPECT_EQ(malformation, "");
         ASSERT_EQ(b.size(), 148u + 16u * static_cast<uint32_t>(n + k));
         EXPECT_EQ(b, fixture::ExpectedBlock(in, "Alias", kNumbers));
         // Self-consistency of a well-formed block.
@@ -141,6 +146,40 @@ TEST(RewriteInput, RemainderOfPMinusQRoundsTowardZero) {
   EXPECT_EQ(Rewrite(in, "a"), fixture::ExpectedBlock(in, "a", kNumbers));
   fixture::SetLtail(in, 0);  // P = 56, K = −7
   EXPECT_EQ(Rewrite(in, "a").size(), 148u + 16u);
+}
+
+TEST(RewriteInput, SaysWhichRelationOfAWellFormedInputFails) {
+  // N = 1, M = 1, K = 2: Q = 168, P = 200, D = 32; the dropped section
+  // runs from 136 to Q.
+  const Bytes good = fixture::MakeInput({.n = 1, .m = 1, .k = 2, .seed = 5});
+  const std::string dropped = "the dropped section from offset 136 to Q = 168 is 32 bytes, not ";
+  struct Case {
+    void (*change)(Bytes&);
+    std::string how;
+  };
+  for (const Case& c : {
+           Case{[](Bytes& b) { fixture::SetLtail(b, 152 - 56); },
+                "the tail at P = 152 lies before the second table at Q = 168"},
+           {[](Bytes& b) { fixture::SetLtail(b, 204 - 56); }, "P - Q = 36 is not a multiple of 16"},
+           {[](Bytes& b) { fixture::SetM(b, 2); }, dropped + "D = 48 with M = 2"},
+           {[](Bytes& b) { fixture::SetM(b, -1); }, dropped + "D = 0 with M = -1"},
+           // Two at once, and the last byte of a 32-bit D.
+           {[](Bytes& b) {
+              fixture::SetLtail(b, 150 - 56);
+              fixture::SetM(b, 0x7FFFFFFF);
+            },
+            "the tail at P = 150 lies before the second table at Q = 168; P - Q = -18 is not a "
+            "multiple of 16; " +
+                dropped + "D = 0 with M = 2147483647"},
+       }) {
+    Bytes in = good;
+    c.change(in);
+    std::string malformation;
+    // Rewritten all the same, as the block table says.
+    EXPECT_EQ(Rewrite(in, "a", RewriteStatus::kOk, &malformation),
+              fixture::ExpectedBlock(in, "a", kNumbers));
+    EXPECT_EQ(malformation, c.how);
+  }
 }
 
 TEST(StampSecondTable, LastWordOfEachWholeEntry) {

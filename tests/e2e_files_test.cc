@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e_util.h"
@@ -39,14 +41,18 @@ class InputDir : public TempDir {
 TEST(Outputs, MergedFileCannotBeCreated) {
   InputDir dir;
   ASSERT_EQ(RunIn(dir, "mkdir sub").status, 0);
-  for (const char* merged : {"nodir/out.bin", "sub"}) {
-    const Result r = dir.Run(std::string(merged) + " fix.bin", "a.src first");
+  // The name as standard output gives it, and as standard error shows it.
+  for (const auto& [merged, shown] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"nodir/out.bin", "nodir/out.bin"},
+           {"sub", "sub"},
+           {"nodir/\x1B]0;x\x07.bin", "\"nodir/\\x1B]0;x\\x07.bin\""},
+       }) {
+    const Result r = dir.Run(merged + " fix.bin", "a.src first");
     EXPECT_EQ(r.status, 1) << merged;
-    EXPECT_EQ(r.output, "Could not open output file " + std::string(merged) + "\n");
-    EXPECT_EQ(r.error,
-              "blkmerge: " + std::string(merged) + ": " +
-                  (merged == std::string("sub") ? "Is a directory" : "No such file or directory") +
-                  "\n");
+    EXPECT_EQ(r.output, "Could not open output file " + merged + "\n");
+    EXPECT_EQ(r.error, "blkmerge: " + shown + ": " +
+                           (merged == "sub" ? "Is a directory" : "No such file or directory") +
+                           "\n");
     EXPECT_EQ(dir.Files(), Files({"a.src", "b.src", "job.txt", "sub"}));
   }
 }
@@ -135,16 +141,18 @@ TEST(Console, RunThatCannotReportIsNoSuccess) {
   }
 }
 
-// The run stops at the input `bad`, saying why on standard error, and
-// leaves no output and nothing hidden.
+// The run stops at the input `bad`, saying why on standard error at the
+// place of its name in the job (line 2, column 4), and leaves no output and
+// nothing hidden. Standard error shows the name as `shown`, where given.
 void ExpectStopAt(const InputDir& dir, const std::string& bad, const std::string& message,
-                  const std::string& why) {
-  dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 a.src first " + bad + " second b.src third");
+                  const std::string& why, const std::string& shown = "") {
+  dir.Write("job.txt", "out.bin fix.bin 1 2 3 4 a.src first\n\t  " + bad + " second b.src third");
   const Files before = dir.Files();
   const Result r = Blkmerge(dir, "job.txt");
   EXPECT_EQ(r.status, 1) << bad;
   EXPECT_EQ(r.output, "Processed a.src as first\n" + message + "\n") << bad;
-  EXPECT_EQ(r.error, "blkmerge: " + bad + ": " + why + "\n") << bad;
+  EXPECT_EQ(r.error, "blkmerge: job.txt:2:4: " + (shown.empty() ? bad : shown) + ": " + why + "\n")
+      << bad;
   EXPECT_EQ(dir.Files(), before) << bad;
 }
 
@@ -159,6 +167,14 @@ TEST(Inputs, CannotBeOpened) {
   };
   for (const auto& [bad, why] : cases) {
     ExpectStopAt(dir, bad, "Could not open input file " + std::string(bad), why);
+  }
+  // A name that would reach the terminal as a control sequence, or that
+  // looks quoted, is quoted on standard error; standard output keeps it.
+  for (const auto& [bad, shown] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"\x1B[2Jmissing.src", "\"\\x1B[2Jmissing.src\""},
+           {"\"missing.src\"", "\"\\\"missing.src\\\"\""},
+       }) {
+    ExpectStopAt(dir, bad, "Could not open input file " + bad, "No such file or directory", shown);
   }
 }
 

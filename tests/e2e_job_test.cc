@@ -41,7 +41,27 @@ TEST(Refused, JobFileMissing) {
   const Result r = Blkmerge(dir, "nojob.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Could not open input file nojob.txt\n");
+  EXPECT_EQ(r.error, "blkmerge: nojob.txt: No such file or directory\n");
   EXPECT_EQ(dir.Files(), kUntouched);
+}
+
+TEST(Refused, JobFileNameWithControlBytesStaysOnItsLine) {
+  // Standard output keeps the name; standard error quotes it, so that a
+  // line feed cannot split its line nor an escape reach the terminal.
+  JobDir dir("out.bin fix.bin 1 2 3 4");
+  const std::string name = "j\nob\x1B[1m.txt";
+  const std::string arg = "\"$(printf 'j\\nob\\033[1m.txt')\"";
+  const std::string shown = "\"j\\x0Aob\\x1B[1m.txt\"";
+  Result r = Blkmerge(dir, arg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not open input file " + name + "\n");
+  EXPECT_EQ(r.error, "blkmerge: " + shown + ": No such file or directory\n");
+  dir.Write(name, std::string("out.bin"));
+  r = Blkmerge(dir, arg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "Could not read output file names from input file " + name + "\n");
+  EXPECT_EQ(r.error, "blkmerge: " + shown +
+                         ":1:8: expected the cons_fix file name, found the end of the file\n");
 }
 
 TEST(Refused, JobFileIsADirectory) {
@@ -182,11 +202,14 @@ TEST(Refused, MoreThanOneHundredPairs) {
   std::string text = "out.bin fix.bin 1 2 3 4\n";
   for (int i = 0; i < 100; ++i) text += "a.src al" + std::to_string(i) + "\n";
   {
-    // 100 pairs and a lone 101st name are a good job.
+    // 100 pairs and a lone 101st name are a good job, with a warning.
     JobDir dir(text + "a.src");
     const Result r = dir.Run();
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.error,
+              "blkmerge: job.txt:102:1: warning: the input name \"a.src\" at the end of the job "
+              "has no alias, and is ignored (an alias forgotten earlier shifts every later pair "
+              "by one)\n");
     EXPECT_EQ(dir.Read("fix.bin").size(), 99u * 176u);
   }
   JobDir dir(text + "b.src al100\n");

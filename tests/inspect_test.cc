@@ -262,9 +262,9 @@ TEST(MergedWalk, LengthsOutsideTheFileStopTheWalk) {
   EXPECT_EQ(r.blocks.size(), 1u);
   EXPECT_EQ(Describe(r),
             "block 1 (offset 204), block offset 80 (file offset 284): the word at block offset 80 "
-            "(2147483632) "
-            "and the word at 44 (-2147483648) both put the block's end outside the file; the walk "
-            "stops here\n");
+            "(2147483632) puts the block's end at block offset 2147483680, past the end of the "
+            "file, and the word at 44 (-2147483648) at block offset -2147483628, before the front "
+            "part ends at block offset 112; the walk stops here\n");
 }
 
 TEST(MergedWalk, AnyBytesEndWithoutOverrun) {
@@ -354,17 +354,41 @@ TEST(MergedWalk, ManyWrongEntryHashesAreCounted) {
       << text;
 }
 
-TEST(MergedWalk, AnEndOffTheGridIsReportedAsThat) {
-  // Both end words point 4 bytes past the tail, inside the file.
-  Merged m = MakeMerged({kShapes[0], kShapes[0]});
-  fixture::PutLE32(m.bytes, 8 + 80, 112 + 4);
-  fixture::PutLE32(m.bytes, 8 + 44, 140 + 4);
-  const MergedReport r = WalkBytes(m.bytes);
-  EXPECT_TRUE(r.blocks.empty());
-  EXPECT_EQ(Describe(r),
-            "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 "
-            "(116) and the word at 44 (144) put the block's end off the grid of whole 16-byte "
-            "entries after block offset 112; the walk stops here\n");
+TEST(MergedWalk, EachEndWordSaysWhyItsEndCannotBeThere) {
+  // Two blocks of 196 bytes: the first one's end words are changed, its
+  // tail at block offset 160 and 400 - 8 bytes left from its start.
+  const std::string words =
+      "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 ";
+  const std::string off_grid = "off the grid of whole 16-byte entries after block offset 112";
+  const std::string before = "before the front part ends at block offset 112";
+  struct Case {
+    int32_t ltail;     // block offset 80: the end at ltail + 48
+    int32_t tail_ref;  // block offset 44: the end at tail_ref + 20
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      // Both 4 bytes past the tail, inside the file.
+      Case{112 + 4, 140 + 4, "(116) and the word at 44 (144) put the block's end " + off_grid},
+      {0, 0, "(0) and the word at 44 (0) put the block's end " + before},
+      {1000, 2000, "(1000) and the word at 44 (2000) put the block's end past the end of the file"},
+      // Inside the file, but before the front part ends.
+      {40, 140 + 4,
+       "(40) puts the block's end at block offset 88, " + before +
+           ", and the word at 44 (144) at block offset 164, " + off_grid},
+      // 400 - 8 - 36 = 356 is the last place inside, but off the grid.
+      {356 - 48 + 16, 356 - 20,
+       "(324) puts the block's end at block offset 372, past the end of the file, and the "
+       "word at 44 (336) at block offset 356, " +
+           off_grid},
+  };
+  for (const Case& c : cases) {
+    Merged m = MakeMerged({kShapes[0], kShapes[0]});
+    fixture::PutLE32(m.bytes, 8 + 80, static_cast<uint32_t>(c.ltail));
+    fixture::PutLE32(m.bytes, 8 + 44, static_cast<uint32_t>(c.tail_ref));
+    const MergedReport r = WalkBytes(m.bytes);
+    EXPECT_TRUE(r.blocks.empty()) << c.text;
+    EXPECT_EQ(Describe(r), words + c.text + "; the walk stops here\n");
+  }
 }
 
 // Verification: every block against the block its input gives now.
@@ -535,8 +559,8 @@ TEST(Bounds, ASparseFileGivesAShortReportQuickly) {
   EXPECT_EQ(Describe(report.merged),
             "offset 0: the file does not start with \"vers\" and the float 2.0\n"
             "block 0 (offset 8), block offset 80 (file offset 88): the word at block offset 80 (0) "
-            "and the word at 44 (0) both put the block's end outside the file; the walk stops "
-            "here\n");
+            "and the word at 44 (0) put the block's end before the front part ends at block "
+            "offset 112; the walk stops here\n");
   const ConsFixReport& c = *report.cons_fix;
   EXPECT_EQ(c.records.size(), kMaxPairs - 1);
   EXPECT_EQ(c.failures, 3 * (kMaxPairs - 1) + 1);  // the matrix's diagonal, and the stop

@@ -16,6 +16,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "driver/messages.h"
@@ -677,6 +678,74 @@ TEST(ReadJob, ProblemsSayWhereAndWhatWasFound) {
     EXPECT_EQ(problem.detail, "job.txt:" + std::to_string(c.line) + ":" + std::to_string(c.column) +
                                   ": " + c.detail);
   }
+}
+
+// What the job is read as stays what it was; the warnings say where the
+// text is probably not what its writer meant.
+TEST(ReadJob, WarningsSayWhereAndWhat) {
+  struct Case {
+    std::string text;
+    std::string merged_name;  // as read
+    FailureKind error;
+    std::vector<std::string> warnings;  // after "job.txt:"
+  };
+  const std::string lone =
+      " at the end of the job has no alias, and is ignored (an alias "
+      "forgotten earlier shifts every later pair by one)";
+  const std::string utf16 = "1:1: warning: the job file looks like UTF-16 (";
+  const std::string bytes = "); it is read byte by byte, and a zero byte ends a name";
+  const std::string mark = utf16 + "it starts with the byte order mark ";
+  const std::string zeros = utf16 + "a zero byte every other byte at its start" + bytes;
+  const std::vector<Case> cases = {
+      Case{"o f 1 2 3 4 a x", "o", FailureKind::kNone, {}},
+      {"o f 1 2 3 4 a x\n b\n",
+       "o",
+       FailureKind::kNone,
+       {"2:2: warning: the input name \"b\"" + lone}},
+      // Checked, and warned of, before the aliases are.
+      {"o f 1 2 3 4 in " + std::string(65, 'a') + " in2 x in3",
+       "o",
+       FailureKind::kAliasTooLong,
+       {"1:88: warning: the input name \"in3\"" + lone}},
+      {"\xEF\xBB\xBFo f 1 2 3 4 a x",
+       "\xEF\xBB\xBFo",
+       FailureKind::kNone,
+       {"1:1: warning: the job file starts with a UTF-8 byte order mark (EF BB BF), which is "
+        "read as the first 3 bytes of the merged file name"}},
+      // Not at the start, or not whole: no mark.
+      {" \xEF\xBB\xBFo f 1 2 3 4", "\xEF\xBB\xBFo", FailureKind::kNone, {}},
+      {"\xEF\xBBo f 1 2 3 4", "\xEF\xBBo", FailureKind::kNone, {}},
+      {"\xFF\xFEo\0 \0f\0 \0"s, "\xFF\xFEo", FailureKind::kNoNumbers, {mark + "FF FE" + bytes}},
+      {"\xFE\xFF\0o\0 \0f"s, "\xFE\xFF", FailureKind::kNoNumbers, {mark + "FE FF" + bytes}},
+      {"o\0u\0t\0 \0f\0 \0"s, "o", FailureKind::kNoNumbers, {zeros}},
+      {"\0o\0u\0t\0 \0f"s, "", FailureKind::kSameOutputNames, {zeros}},
+      // A zero byte that ends a name is no sign of UTF-16.
+      {"o\0x f\0y 1 2 3 4"s, "o", FailureKind::kNone, {}},
+      {"o\0"s, "o", FailureKind::kNoOutputNames, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Job job;
+    EXPECT_EQ(Read(c.text, job).kind, c.error);
+    EXPECT_EQ(job.merged_name, c.merged_name);
+    std::vector<std::string> warnings;
+    for (const std::string& w : c.warnings) warnings.push_back("job.txt:" + w);
+    EXPECT_EQ(job.warnings, warnings);
+  }
+}
+
+TEST(Printable, QuotesOnlyNamesThatNeedIt) {
+  for (const auto& [name, shown] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"in01.src", "in01.src"},
+           {"dir/a b\\c \"d\" \xC3\xA9", "dir/a b\\c \"d\" \xC3\xA9"},
+           {"", "\"\""},
+           {"\"q.src", "\"\\\"q.src\""},
+           {"a\x1B[31m\n\x7F\\.src", "\"a\\x1B[31m\\x0A\\x7F\\\\.src\""},
+           {"\0"s, "\"\\x00\""},
+       }) {
+    EXPECT_EQ(Printable(name), shown);
+  }
+  EXPECT_EQ(Place("j\nob.txt", {.line = 2, .column = 5}), "\"j\\x0Aob.txt\":2:5: ");
 }
 
 // Serves `head`, then `count` copies of `fill`, then `tail`, a piece at a

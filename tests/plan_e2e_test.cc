@@ -202,16 +202,24 @@ TEST(Plan, JsonHoldsTheSamePlan) {
   CaseDir dir({"true", "out.bin fix.bin 1 2 3 4 a.src first b.src second", ""});
   if (RunIn(dir, "command -v python3 >/dev/null").status != 0) GTEST_SKIP() << "needs python3";
   dir.Write("bad.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first gone.src second"));
+  dir.Write("lone.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first b.src"));
   const std::string parse =
       " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
       "print(d[\"ok\"], d[\"message\"], [(b[\"offset\"], b[\"length\"], b[\"n\"], b[\"m\"], "
       "b[\"k\"]) for b in d[\"blocks\"]], d[\"merged_size\"], d[\"cons_fix_size\"], "
-      "d[\"records\"])'";
+      "d[\"records\"], d[\"warnings\"])'";
   const std::string tool = std::string("'") + BLKINSPECT_BINARY + "' --json --plan ";
   EXPECT_EQ(RunIn(dir, tool + "job.txt" + parse).output,
-            "True None [(8, 196, 1, 1, 2), (204, 196, 2, 0, 1)] 400 176 1\n");
+            "True None [(8, 196, 1, 1, 2), (204, 196, 2, 0, 1)] 400 176 1 []\n");
   EXPECT_EQ(RunIn(dir, tool + "bad.txt" + parse).output,
-            "False Could not open input file gone.src [(8, 196, 1, 1, 2)] None None None\n");
+            "False Could not open input file gone.src [(8, 196, 1, 1, 2)] None None None []\n");
+  // The warnings blkmerge would print, as it prints them.
+  const Result lone = RunIn(dir, tool + "lone.txt" + parse);
+  EXPECT_EQ(lone.output,
+            "True None [(8, 196, 1, 1, 2)] 204 0 0 ['lone.txt:1:37: warning: the input name "
+            "\"b.src\" at the end of the job has no alias, and is ignored (an alias forgotten "
+            "earlier shifts every later pair by one)']\n");
+  EXPECT_EQ(lone.error, "blkinspect: " + Blkmerge(dir, "lone.txt").error.substr(10));
 }
 
 }  // namespace

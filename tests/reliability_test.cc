@@ -679,7 +679,8 @@ TEST_F(FailingDisk, ReadErrorsAreNeverTakenForTheEnd) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "Processed mnt/a.src as first\nCould not read input file mnt/bad.src\n");
   EXPECT_EQ(r.error,
-            "blkmerge: mnt/bad.src: reading the first table at offset 120 (80000 bytes): "
+            "blkmerge: mnt/good.job:1:41: mnt/bad.src: reading the first table at offset 120 "
+            "(80000 bytes): "
             "Input/output error\n");
   EXPECT_FALSE(dir_.Exists("out.bin"));
   EXPECT_FALSE(dir_.Exists("fix.bin"));

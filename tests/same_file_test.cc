@@ -21,7 +21,7 @@ class Dir : public testutil::TempDir {
 };
 
 Job JobOf(const std::string& merged, const std::string& cons_fix, std::vector<std::string> inputs) {
-  Job job{merged, cons_fix, {}, {}};
+  Job job{merged, cons_fix, {}, {}, {}};
   for (std::string& input : inputs) job.pairs.push_back({std::move(input), "alias", {}});
   return job;
 }
