@@ -520,7 +520,8 @@ TEST(FailingFileCalls, EndTheRunAsEveryFailedRunEnds) {
        {},
        1,
        "Processed a.src as first\nCould not read input file big.src\n",
-       "blkmerge: job.txt:1:37: big.src: reading the first table at offset 120 (80000 bytes)" + io_error,
+       "blkmerge: job.txt:1:37: big.src: reading the first table at offset 120 (80000 bytes)" +
+           io_error,
        std::nullopt,
        std::nullopt},
       {"a disk that fills in the second block", two, Fault("write", 300, ENOSPC, "out.bin"),
