@@ -142,6 +142,29 @@ ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   return result;
 }
 
+void File::WillRead(uint64_t offset, uint64_t length) const {
+#ifdef BLKMERGE_HAVE_POSIX_FADVISE
+  // The kernel queues the reads and returns; a failure only loses the hint.
+  // Linux reads at most its read-ahead size per call (a few hundred KiB
+  // to a few MiB, as the device allows), so callers hint in pieces.
+  if (is_open() && length > 0) {
+    (void)posix_fadvise(static_cast<int>(handle_), static_cast<off_t>(offset),
+                        static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+  }
+#else
+  (void)offset;
+  (void)length;
+#endif
+}
+
+bool CanHintReads() {
+#ifdef BLKMERGE_HAVE_POSIX_FADVISE
+  return true;
+#else
+  return false;
+#endif
+}
+
 // Not const: it moves the file's position.
 ReadResult File::NativeRead(  // NOLINT(readability-make-member-function-const)
     std::span<uint8_t> out) {
