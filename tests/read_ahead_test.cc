@@ -1,0 +1,254 @@
+#include "driver/read_ahead_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "merge/io.h"
+
+namespace blkmerge {
+namespace {
+
+using Step = ReadAheadPlan::Step;
+using Kind = Step::Kind;
+using Sizes = std::function<std::optional<uint64_t>(size_t)>;
+
+constexpr uint64_t kMiB = uint64_t{1} << 20;
+const ReadAheadPlan::Limits kSmallWindow{.window = 8 * kMiB, .piece = kMiB, .files_ahead = 4};
+
+Step Hint(size_t input, uint64_t offset, uint64_t length) {
+  return {.kind = Kind::kHint, .input = input, .extent = {offset, length}};
+}
+Step Open(size_t input) { return {.kind = Kind::kOpen, .input = input, .extent = {}}; }
+
+// Every step up to the first kNone, each open answered by `sizes`.
+std::vector<Step> Drain(ReadAheadPlan& plan, const Sizes& sizes) {
+  std::vector<Step> steps;
+  for (Step step = plan.Next(); step.kind != Kind::kNone; step = plan.Next()) {
+    steps.push_back(step);
+    if (step.kind == Kind::kOpen) plan.Opened(step.input, sizes(step.input));
+  }
+  return steps;
+}
+
+// An input of 6 MiB: the word M, the tail, a first table of 2 MiB from
+// 120, a dropped section up to 3 MiB, a second table from there to the
+// tail; in the order the rewrite reads them.
+const uint64_t kSize = 6 * kMiB;
+const std::vector<Extent> kStretches = {
+    {2 * kMiB + 500, 4}, {kSize - 20, 20}, {120, 2 * kMiB}, {3 * kMiB, 3 * kMiB - 20}};
+
+TEST(ReadAheadPlan, HintsTheCurrentInputsStartThenWaitsForItsLayout) {
+  ReadAheadPlan plan(3, kSmallWindow);
+  EXPECT_EQ(plan.Next(), Step{});  // no input yet
+  plan.Begin(0, kSize);
+  EXPECT_EQ(Drain(plan, {}), std::vector<Step>{Hint(0, 0, kMiB)});
+  EXPECT_EQ(plan.Ahead(), kMiB);
+  EXPECT_EQ(plan.OpenAhead(), 0u);
+}
+
+TEST(ReadAheadPlan, HintsTheAnnouncedStretchesInTheirOrderAndNotTheDroppedSection) {
+  ReadAheadPlan plan(1, kSmallWindow);
+  plan.Begin(0, kSize);
+  plan.Next();
+  plan.Expect(kStretches);
+  // The first table's first MiB was hinted with the start.
+  EXPECT_EQ(Drain(plan, {}),
+            (std::vector<Step>{Hint(0, 2 * kMiB + 500, 4), Hint(0, kSize - 20, 20),
+                               Hint(0, kMiB, kMiB), Hint(0, 2 * kMiB, 120), Hint(0, 3 * kMiB, kMiB),
+                               Hint(0, 4 * kMiB, kMiB), Hint(0, 5 * kMiB, kMiB - 20)}));
+  // The front part, hinted with the start and never read again, counts
+  // until the input is done.
+  EXPECT_EQ(plan.Ahead(), 120 + 4 + 20 + 2 * kMiB + 3 * kMiB - 20);
+}
+
+TEST(ReadAheadPlan, OpensTheInputsThatFollowInTurnAndHintsThemWithinTheWindow) {
+  ReadAheadPlan plan(4, kSmallWindow);
+  plan.Begin(0, kSize);
+  plan.Next();
+  plan.Expect(kStretches);
+  const Sizes sizes = [](size_t) { return 3 * kMiB; };
+  std::vector<Step> steps = Drain(plan, sizes);
+  steps.erase(steps.begin(), steps.begin() + 7);  // input 0's, as above
+  // 5 MiB + 124 bytes ahead: room for two pieces of the next input.
+  EXPECT_EQ(steps, (std::vector<Step>{Open(1), Hint(1, 0, kMiB), Hint(1, kMiB, kMiB)}));
+  EXPECT_LE(plan.Ahead(), kSmallWindow.window);
+
+  // Reading the first table makes room for the rest of input 1 and the
+  // start of input 2.
+  plan.Read({120, 2 * kMiB});
+  EXPECT_EQ(Drain(plan, sizes),
+            (std::vector<Step>{Hint(1, 2 * kMiB, kMiB), Open(2), Hint(2, 0, kMiB)}));
+  EXPECT_EQ(plan.OpenAhead(), 2u);
+
+  // Input 1 comes with what it had hinted: nothing more until its layout.
+  plan.Begin(1, 3 * kMiB);
+  EXPECT_EQ(plan.OpenAhead(), 1u);
+  EXPECT_EQ(plan.Ahead(), 3 * kMiB + kMiB);
+  EXPECT_EQ(Drain(plan, sizes), std::vector<Step>{});
+}
+
+TEST(ReadAheadPlan, AnInputThatCannotBeOpenedAheadStopsTheOpeningUntilItsTurn) {
+  const Sizes missing_then_small = [](size_t i) -> std::optional<uint64_t> {
+    if (i == 1) return std::nullopt;
+    return 100;
+  };
+  for (const std::optional<uint64_t> at_its_turn :
+       {std::optional<uint64_t>(50), std::optional<uint64_t>()}) {
+    ReadAheadPlan plan(3, kSmallWindow);
+    plan.Begin(0, 100);
+    plan.Next();
+    plan.Expect(std::vector<Extent>{{0, 100}});
+    EXPECT_EQ(Drain(plan, missing_then_small), std::vector<Step>{Open(1)});
+    EXPECT_EQ(plan.Next(), Step{});
+    // Opened at its turn after all, it is read ahead as any other; still
+    // missing, it is passed over.
+    plan.Begin(1, at_its_turn);
+    const std::vector<Step> want = at_its_turn ? std::vector<Step>{Hint(1, 0, 50)}
+                                               : std::vector<Step>{Open(2), Hint(2, 0, 100)};
+    EXPECT_EQ(Drain(plan, missing_then_small), want) << at_its_turn.has_value();
+  }
+}
+
+TEST(ReadAheadPlan, StartsAfreshWhenTheReaderSkipsAhead) {
+  ReadAheadPlan plan(10, kSmallWindow);
+  plan.Begin(0, 100);
+  plan.Next();
+  plan.Expect(std::vector<Extent>{{0, 100}});
+  Drain(plan, [](size_t) { return kMiB; });
+  EXPECT_EQ(plan.OpenAhead(), 4u);
+  plan.Begin(7, 2 * kMiB);
+  EXPECT_EQ(plan.OpenAhead(), 0u);
+  EXPECT_EQ(Drain(plan, {}), std::vector<Step>{Hint(7, 0, kMiB)});
+}
+
+TEST(ReadAheadPlan, OverlappingStretchesAreHintedOnce) {
+  ReadAheadPlan plan(1, kSmallWindow);
+  plan.Begin(0, 4 * kMiB);
+  plan.Next();
+  // A damaged input's tables may overlap: their union, front to back.
+  plan.Expect(std::vector<Extent>{{2 * kMiB, kMiB}, {kMiB + kMiB / 2, kMiB}});
+  EXPECT_EQ(Drain(plan, {}), (std::vector<Step>{Hint(0, kMiB + kMiB / 2, kMiB),
+                                                Hint(0, 2 * kMiB + kMiB / 2, kMiB / 2)}));
+  EXPECT_EQ(plan.Ahead(), kMiB + 2 * kMiB - kMiB / 2);
+}
+
+// A well-formed input's stretches, in the rewrite's order, for a layout
+// drawn from `random`: the word M, the tail, the first table, the second.
+std::vector<Extent> DrawLayout(std::mt19937_64& random, uint64_t size, uint64_t dropped_max) {
+  const uint64_t body = size - 120 - 20;
+  const uint64_t dropped = std::min(body, 16 + random() % dropped_max);
+  const uint64_t first = (body - dropped) == 0 ? 0 : random() % (body - dropped);
+  const uint64_t second_offset = 120 + first + dropped;
+  const uint64_t second = body - first - dropped;
+  return {{120 + first + 12, 4}, {size - 20, 20}, {120, first}, {second_offset, second}};
+}
+
+TEST(ReadAheadPlan, StaysWithinItsBoundsOverALongJobOfHugeInputs) {
+  const ReadAheadPlan::Limits limits{.window = 32 * kMiB, .piece = 2 * kMiB, .files_ahead = 16};
+  constexpr size_t kInputs = 3000;
+  // Inputs of up to 1 TiB, a few empty or tiny, one in 50 that cannot be
+  // opened.
+  std::vector<std::optional<uint64_t>> sizes(kInputs);
+  std::mt19937_64 random(7);
+  for (std::optional<uint64_t>& size : sizes) {
+    const uint64_t kind = random() % 50;
+    if (kind == 0) continue;
+    size = kind < 3 ? random() % 200 : 140 + random() % (uint64_t{1} << 40);
+  }
+  ReadAheadPlan plan(kInputs, limits);
+  std::vector<uint64_t> hinted_from_start(kInputs, 0);
+  size_t current = 0;
+  // Carries out every step the plan has and checks each, and the bounds.
+  auto fill = [&] {
+    for (Step step = plan.Next(); step.kind != Kind::kNone; step = plan.Next()) {
+      ASSERT_GE(step.input, current);
+      ASSERT_LE(step.input, current + limits.files_ahead);
+      if (step.kind == Kind::kOpen) {
+        plan.Opened(step.input, sizes[step.input]);
+      } else {
+        ASSERT_GT(step.extent.length, 0u);
+        ASSERT_LE(step.extent.length, limits.piece);
+        ASSERT_LE(step.extent.end(), sizes[step.input].value());
+        // An input after the current one is hinted front to back, once.
+        if (step.input > current) {
+          ASSERT_EQ(step.extent.offset, hinted_from_start[step.input]);
+          hinted_from_start[step.input] = step.extent.end();
+        }
+      }
+      ASSERT_LE(plan.Ahead(), limits.window);
+      ASSERT_LE(plan.OpenAhead(), limits.files_ahead);
+    }
+  };
+  for (current = 0; current < kInputs && !HasFatalFailure(); ++current) {
+    plan.Begin(current, sizes[current]);
+    fill();
+    if (!sizes[current] || *sizes[current] < 140) continue;
+    const std::vector<Extent> stretches = DrawLayout(random, *sizes[current], uint64_t{1} << 36);
+    plan.Expect(stretches);
+    fill();
+    // M and the tail, then each table in eight reads.
+    for (const Extent& stretch : stretches) {
+      const uint64_t step = std::max<uint64_t>(1, stretch.length / 8);
+      for (uint64_t at = 0; at < stretch.length && !HasFatalFailure(); at += step) {
+        plan.Read({stretch.offset + at, std::min(step, stretch.length - at)});
+        fill();
+      }
+    }
+  }
+}
+
+// Whether `bytes` lies within the union of `hints`.
+bool Covered(std::vector<Extent> hints, const Extent& bytes) {
+  std::sort(hints.begin(), hints.end(),
+            [](const Extent& a, const Extent& b) { return a.offset < b.offset; });
+  uint64_t reach = bytes.offset;
+  for (const Extent& hint : hints) {
+    if (hint.offset > reach) break;
+    reach = std::max(reach, hint.end());
+  }
+  return reach >= bytes.end();
+}
+
+TEST(ReadAheadPlan, EveryTableByteIsHintedBeforeTheReaderComesToIt) {
+  const ReadAheadPlan::Limits limits{.window = 32 * kMiB, .piece = 2 * kMiB, .files_ahead = 16};
+  constexpr size_t kInputs = 200;
+  std::mt19937_64 random(11);
+  std::vector<uint64_t> sizes(kInputs);
+  // From a few KiB to three windows.
+  for (uint64_t& size : sizes) size = 4096 + random() % (3 * limits.window);
+  ReadAheadPlan plan(kInputs, limits);
+  std::vector<std::vector<Extent>> hints(kInputs);
+  auto fill = [&] {
+    for (Step step = plan.Next(); step.kind != Kind::kNone; step = plan.Next()) {
+      if (step.kind == Kind::kOpen) plan.Opened(step.input, sizes[step.input]);
+      if (step.kind == Kind::kHint) hints[step.input].push_back(step.extent);
+    }
+  };
+  for (size_t i = 0; i < kInputs; ++i) {
+    plan.Begin(i, sizes[i]);
+    fill();
+    const std::vector<Extent> stretches = DrawLayout(random, sizes[i], 1 << 16);
+    plan.Expect(stretches);
+    fill();
+    // The tables, read front to back at most a piece at a time (the word
+    // M and the tail, two small reads, may find a full window).
+    for (const Extent& table : {stretches[2], stretches[3]}) {
+      for (uint64_t at = 0; at < table.length;) {
+        const Extent read{table.offset + at,
+                          std::min(table.length - at, 1 + random() % limits.piece)};
+        ASSERT_TRUE(Covered(hints[i], read)) << "input " << i << " at " << read.offset;
+        plan.Read(read);
+        fill();
+        at += read.length;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace blkmerge
