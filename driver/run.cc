@@ -11,6 +11,7 @@
 #include "driver/failure.h"
 #include "driver/messages.h"
 #include "driver/preflight.h"
+#include "driver/read_ahead.h"
 #include "driver/same_file.h"
 #include "merge/block.h"
 #include "merge/io.h"
@@ -184,11 +185,12 @@ int WriteOutputs(Reporter& reporter, const Job& job, Buffers& buffers, Outputs& 
   // the last complete block ends. A block that fails part-way (an input
   // that shrinks or cannot be read, a full disk) is cut off again.
   out.Complete(merged.written());
+  ReadAhead ahead(job.pairs);
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
-    const platform::File input_file = platform::File::OpenInput(pair.input);
+    const platform::File& input_file = ahead.Open(i);
     if (!input_file.is_open()) return fail(InputUnopened(pair, input_file));
-    FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
+    FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax}, &ahead);
     InputProblem problem;
     switch (RewriteInput(input, pair.alias, job.numbers, merged, &problem)) {
       case RewriteStatus::kOk: break;

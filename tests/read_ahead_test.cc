@@ -1,14 +1,20 @@
-#include "driver/read_ahead_plan.h"
+#include "driver/read_ahead.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "driver/read_ahead_plan.h"
+#include "merge/block.h"
 #include "merge/io.h"
+#include "tests/fixture.h"
+#include "tests/scratch_dir.h"
 
 namespace blkmerge {
 namespace {
@@ -248,6 +254,92 @@ TEST(ReadAheadPlan, EveryTableByteIsHintedBeforeTheReaderComesToIt) {
       }
     }
   }
+}
+
+// The read-ahead on real files.
+class ReadAheadFiles : public ::testing::Test {
+ protected:
+  void Make(size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      pairs_.push_back({dir_.At("in" + std::to_string(i)), "alias" + std::to_string(i)});
+      inputs_.push_back(
+          fixture::MakeInput({.n = 30, .m = 2, .k = 40, .seed = static_cast<uint32_t>(i + 1)}));
+      ASSERT_TRUE(fixture::WriteFile(pairs_[i].input, inputs_[i]));
+    }
+  }
+  // Reads input `i` through `ahead` as the run does: its head announces
+  // the rest.
+  static void ReadHead(ReadAhead& ahead, const platform::File& file) {
+    FileSource source(file, {}, &ahead);
+    InputHead head;
+    ASSERT_EQ(ReadInputHead(source, head), std::nullopt);
+  }
+
+  testutil::ScratchDir dir_;
+  std::vector<Pair> pairs_;
+  std::vector<fixture::Bytes> inputs_;
+};
+
+TEST_F(ReadAheadFiles, AnInputOpensAtItsTurnAsOpenInputWouldOpenIt) {
+  Make(3);
+  std::filesystem::rename(pairs_[1].input, dir_.At("away"));
+  ReadAhead ahead(pairs_);
+  const platform::File& first = ahead.Open(0);
+  ASSERT_TRUE(first.is_open());
+  ReadHead(ahead, first);  // input 1 is opened ahead, and fails
+  // Missing when its turn comes: the failure of that moment.
+  const platform::File& missing = ahead.Open(1);
+  EXPECT_FALSE(missing.is_open());
+  EXPECT_EQ(missing.error(), platform::File::OpenInput(pairs_[1].input).error());
+
+  // Put back after the run began: found at its turn.
+  ReadAhead again(pairs_);
+  ReadHead(again, again.Open(0));
+  std::filesystem::rename(dir_.At("away"), pairs_[1].input);
+  const platform::File& found = again.Open(1);
+  ASSERT_TRUE(found.is_open());
+  EXPECT_EQ(found.info().size, inputs_[1].size());
+  EXPECT_TRUE(again.Open(2).is_open());
+  // Out of turn, as a second look at an input: opened afresh.
+  EXPECT_EQ(again.Open(0).info().size, inputs_[0].size());
+}
+
+TEST_F(ReadAheadFiles, OpensNoMoreThanItsFilesAheadOfTheCurrentInput) {
+  if (!platform::CanHintReads()) GTEST_SKIP() << "no read hints here: nothing is opened ahead";
+  Make(4);
+  ReadAhead ahead(pairs_, {.window = 8 * kMiB, .piece = kMiB, .files_ahead = 2});
+  ReadHead(ahead, ahead.Open(0));
+  // Inputs 1 and 2 are open already; input 3 is not.
+  for (const size_t i : {size_t{1}, size_t{2}, size_t{3}}) std::filesystem::remove(pairs_[i].input);
+  EXPECT_TRUE(ahead.Open(1).is_open());
+  EXPECT_TRUE(ahead.Open(2).is_open());
+  EXPECT_FALSE(ahead.Open(3).is_open());
+}
+
+TEST_F(ReadAheadFiles, InputsReadThroughItGiveTheExactBlocks) {
+  // A first table past the kernel copy's piece, a small input, and a
+  // window smaller than one input, so that every kind of hint is made.
+  pairs_ = {{dir_.At("large"), "large"}, {dir_.At("small"), "small"}, {dir_.At("next"), "next"}};
+  inputs_ = {fixture::MakeInput({.n = 150000, .m = 3, .k = 20000, .seed = 5, .extra = 9}),
+             fixture::MakeInput({.n = 10, .m = 1, .k = 12, .seed = 6}),
+             fixture::MakeInput({.n = 9000, .m = 64, .k = 9000, .seed = 7})};
+  for (size_t i = 0; i < pairs_.size(); ++i) {
+    ASSERT_TRUE(fixture::WriteFile(pairs_[i].input, inputs_[i]));
+  }
+  const Numbers numbers{0.5F, 10.0F, 20.0F, 30.0F};
+  ReadAhead ahead(pairs_, {.window = kMiB, .piece = 1 << 16, .files_ahead = 2});
+  std::vector<uint8_t> whole(FileSource::kWholeReadMax);
+  platform::File out = platform::File::OpenOutput(dir_.At("out"));
+  ASSERT_TRUE(out.is_open());
+  FileSink sink(out);
+  ASSERT_TRUE(WriteMergedHeader(sink));
+  for (size_t i = 0; i < pairs_.size(); ++i) {
+    FileSource source(ahead.Open(i), whole, &ahead);
+    ASSERT_EQ(RewriteInput(source, pairs_[i].alias, numbers, sink), RewriteStatus::kOk);
+  }
+  ASSERT_TRUE(out.Close());
+  EXPECT_EQ(fixture::ReadFile(dir_.At("out")),
+            fixture::ExpectedMerged(inputs_, {"large", "small", "next"}, numbers));
 }
 
 }  // namespace
