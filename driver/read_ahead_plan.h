@@ -110,7 +110,6 @@ class ReadAheadPlan {
   std::array<Later, kMaxFilesAhead> later_{};
   size_t later_count_ = 0;
   uint64_t later_hinted_ = 0;
-  bool opening_ = false;  // a kOpen step waits for Opened
 };
 
 }  // namespace blkmerge
