@@ -136,6 +136,10 @@ class File {
   // waiting. A hint: it changes no byte read, and does nothing where the
   // platform has no such hint (see CanHintReads) or the file is closed.
   void WillRead(uint64_t offset, uint64_t length) const;
+  // Whether the page that holds the byte at `offset` is in memory, so that
+  // reading it waits for no disk; nothing where the platform cannot tell.
+  // Asking reads nothing from the disk.
+  std::optional<bool> InMemory(uint64_t offset) const;
   // Reads what comes next, at most out.size() bytes, and at least one
   // unless the file has ended or the read failed. Read fails once it has
   // failed.

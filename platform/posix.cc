@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,6 +155,26 @@ void File::WillRead(uint64_t offset, uint64_t length) const {
 #else
   (void)offset;
   (void)length;
+#endif
+}
+
+std::optional<bool> File::InMemory(uint64_t offset) const {
+#ifdef BLKMERGE_HAVE_MINCORE
+  // A page mapped and asked about, never touched: no read is made.
+  const long page = sysconf(_SC_PAGESIZE);
+  if (!is_open() || page <= 0 || offset >= info_.size) return std::nullopt;
+  const auto start = static_cast<off_t>(offset - offset % static_cast<uint64_t>(page));
+  const auto length = static_cast<size_t>(page);
+  void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, static_cast<int>(handle_), start);
+  if (map == MAP_FAILED) return std::nullopt;
+  unsigned char resident = 0;
+  const bool asked = mincore(map, length, &resident) == 0;
+  munmap(map, length);
+  if (!asked) return std::nullopt;
+  return (resident & 1) != 0;
+#else
+  (void)offset;
+  return std::nullopt;
 #endif
 }
 

@@ -204,6 +204,8 @@ ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
 // cache reads ahead on its own, sequential stretches only.
 void File::WillRead(uint64_t /*offset*/, uint64_t /*length*/) const {}
 
+std::optional<bool> File::InMemory(uint64_t /*offset*/) const { return std::nullopt; }
+
 bool CanHintReads() { return false; }
 
 // Not const: it moves the file's position.
