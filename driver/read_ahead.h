@@ -23,6 +23,11 @@ namespace blkmerge {
 // announces them (pass the read-ahead as the source's observer). All in
 // the caller's thread; the hints never change a byte read. Where the
 // platform has no hint (platform::CanHintReads), nothing is opened ahead.
+//
+// An input larger than a hint whose middle is in memory when it is opened
+// is taken to be all there, and its hints are left out: a hint of pages in
+// memory reads nothing but still walks them, which cost a run over 800 MiB
+// of cached inputs 14 ms of its 270 ms.
 class ReadAhead final : public ReadObserver {
  public:
   // Measured with the page cache dropped before each run, runs of each
@@ -50,17 +55,25 @@ class ReadAhead final : public ReadObserver {
   void Reading(const Extent& bytes) override;
 
  private:
+  struct Input {
+    platform::File file;
+    bool in_memory = false;  // found so when opened: no hints
+  };
+
+  // Opens input `i` now.
+  Input OpenNow(size_t i) const;
   // Carries out the plan's steps until it has none.
   void Fill();
-  platform::File& Slot(size_t i) { return ahead_[i % ReadAheadPlan::kMaxFilesAhead]; }
+  Input& Slot(size_t i) { return ahead_[i % ReadAheadPlan::kMaxFilesAhead]; }
 
   const std::vector<Pair>& pairs_;
+  uint64_t piece_;
   ReadAheadPlan plan_;
   std::optional<size_t> index_;  // of the current input
-  platform::File current_;
+  Input current_;
   // Inputs index_ + 1 to opened_through_, opened ahead (closed where that
   // failed).
-  std::array<platform::File, ReadAheadPlan::kMaxFilesAhead> ahead_;
+  std::array<Input, ReadAheadPlan::kMaxFilesAhead> ahead_;
   size_t opened_through_ = 0;
 };
 
