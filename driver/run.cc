@@ -12,6 +12,7 @@
 #include "driver/failure.h"
 #include "driver/messages.h"
 #include "driver/preflight.h"
+#include "driver/read_ahead.h"
 #include "driver/same_file.h"
 #include "merge/block.h"
 #include "merge/io.h"
@@ -191,6 +192,13 @@ Failure OpenOutputs(const Job& job, const Others& others, Outputs& out) {
   return {};
 }
 
+// Fails when the file `other` is one of the outputs as opened.
+Failure CheckNotOutput(const Job& job, const Outputs& out, const std::string& other,
+                       const std::optional<platform::FileInfo>& file) {
+  if (Failure f = CheckNotFile(job.merged_name, out.merged, other, file)) return f;
+  return CheckNotFile(job.cons_fix_name, out.cons_fix, other, file);
+}
+
 // The steps from the merged file's header to both outputs in their places.
 // `job_file` names the job in the details of its inputs.
 int WriteOutputs(Reporter& reporter, std::string_view job_file, const Job& job, Buffers& buffers,
@@ -211,16 +219,14 @@ int WriteOutputs(Reporter& reporter, std::string_view job_file, const Job& job, 
   // the last complete block ends: where a merged file written in place is
   // cut back to when the run fails.
   out.merged.Keep(merged.written());
+  ReadAhead ahead(job.pairs);
   for (size_t i = 0; i < job.pairs.size(); ++i) {
     const Pair& pair = job.pairs[i];
-    const platform::File input_file = platform::File::OpenInput(pair.input);
+    const platform::File& input_file = ahead.Open(i);
     if (!input_file.is_open()) return fail(InputUnopened(job_file, pair, input_file));
     // Its name was checked before the run began; the file opened is too.
-    for (const auto& [output, name] :
-         {std::pair{&out.merged, &job.merged_name}, std::pair{&out.cons_fix, &job.cons_fix_name}}) {
-      if (Failure f = CheckNotFile(*name, *output, pair.input, input_file.info())) return fail(f);
-    }
-    FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax});
+    if (Failure f = CheckNotOutput(job, out, pair.input, input_file.info())) return fail(f);
+    FileSource input(input_file, {buffers.whole.get(), FileSource::kWholeReadMax}, &ahead);
     InputProblem problem;
     std::string malformation;
     const RewriteStatus status =

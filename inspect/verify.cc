@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "driver/failure.h"
+#include "driver/read_ahead.h"
 #include "inspect/walk.h"
 #include "merge/block.h"
 #include "platform/file.h"
@@ -115,16 +117,18 @@ bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers&
 }
 
 BlockCheck AgainstInputs(Source& merged, const Job& job) {
-  return [&merged, &job](BlockReport& block, MergedReport& r) {
+  // Shared by the copies of the check; the blocks come in job order.
+  auto ahead = std::make_shared<ReadAhead>(job.pairs);
+  return [&merged, &job, ahead](BlockReport& block, MergedReport& r) {
     if (block.index >= job.pairs.size()) return false;
     const Pair& pair = job.pairs[block.index];
-    const platform::File file = platform::File::OpenInput(pair.input);
+    const platform::File& file = ahead->Open(block.index);
     if (!file.is_open()) {
       return r.Fail(
           block, "input_unopened", {},
           FileDetail("could not open input " + Quote(pair.input), file.error(), file.info().kind));
     }
-    FileSource input(file);
+    FileSource input(file, {}, ahead.get());
     return VerifyBlock(merged, input, pair, job.numbers, block, r);
   };
 }

@@ -68,9 +68,9 @@ bool VerifyBlock(Source& merged, Source& input, const Pair& pair, const Numbers&
                  BlockReport& block, MergedReport& r);
 
 // The check that gives block i of `merged` to VerifyBlock with pair i of
-// `job`, its input opened by its name as blkmerge opens it. An input that
-// cannot be opened is a finding of its block; a block past the job's
-// pairs is left to the walk's count.
+// `job`, its input opened by its name and read ahead as blkmerge opens
+// and reads it (ReadAhead). An input that cannot be opened is a finding of
+// its block; a block past the job's pairs is left to the walk's count.
 BlockCheck AgainstInputs(Source& merged, const Job& job);
 
 // Reads and checks `job_file` as blkmerge does (CheckJob), then meets the

@@ -149,6 +149,16 @@ std::optional<InputProblem> ReadInputHead(Source& in, InputHead& head) {
     return ReadFailure(in, InputPart::kFrontPart, 0, input::kFrontSize);
   uint64_t m_offset = 0;
   if (auto problem = CheckFront(head.front, size, m_offset)) return problem;
+  // The front part alone places every other read (M only sizes the
+  // dropped section): the source hears of them all, in the order of the
+  // reads, before the first.
+  if (BlockLayout places; !PlanBlock(head.front, 0, size, places)) {
+    const std::array<Extent, 4> rest = {{{m_offset, kWordSize},
+                                         {places.TailOffset(), input::kTailSize},
+                                         {input::kFrontSize, places.FirstTableSize()},
+                                         {places.SecondTableOffset(), places.SecondTableSize()}}};
+    in.WillRead(rest);
+  }
   std::array<uint8_t, kWordSize> m_word;
   if (!in.ReadAt(m_offset, m_word)) {
     return ReadFailure(in, InputPart::kDroppedCount, m_offset, kWordSize);

@@ -98,7 +98,9 @@ struct InputHead {
 
 // Reads the front part, the word M and the tail of `in` and checks the
 // layout they give (PlanBlock). Returns why the input cannot be rewritten,
-// or nothing with `head` filled in. The tables are not read.
+// or nothing with `head` filled in. The tables are not read. Once the
+// front part places them, tells `in` (Source::WillRead) what the rewrite
+// reads next: the word M, the tail, the first table, the second table.
 std::optional<InputProblem> ReadInputHead(Source& in, InputHead& head);
 
 // Puts `hash` into the last word of every whole 16-byte entry of `entries`.

@@ -28,12 +28,21 @@ IoStatus Sink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
   return IoStatus::kOk;
 }
 
-FileSource::FileSource(const platform::File& file, std::span<uint8_t> whole)
-    : file_(file), size_(file.info().size) {
+FileSource::FileSource(const platform::File& file, std::span<uint8_t> whole, ReadObserver* observer)
+    : file_(file), observer_(observer), size_(file.info().size) {
   if (size_ <= whole.size()) whole_ = whole.first(static_cast<size_t>(size_));
 }
 
+void FileSource::WillRead(std::span<const Extent> stretches) {
+  if (observer_ != nullptr) observer_->WillRead(stretches);
+}
+
+void FileSource::Reading(const Extent& bytes) {
+  if (observer_ != nullptr) observer_->Reading(bytes);
+}
+
 bool FileSource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
+  Reading({offset, out.size()});
   if (whole_.empty()) {
     const platform::ReadResult read = file_.ReadAt(offset, out);
     error_ = read.error;
@@ -101,8 +110,15 @@ IoStatus FileSink::CopyFrom(Source& source, uint64_t offset, uint64_t length) {
   }
   if (!Flush()) return IoStatus::kWriteFailed;
   bool unsupported = false;
-  const uint64_t copied = platform::CopyInKernel(*from, offset, length, file_, unsupported);
-  written_ += copied;
+  uint64_t copied = 0;
+  while (copied < length) {
+    const uint64_t piece = std::min(length - copied, kKernelCopyPiece);
+    source.Reading({offset + copied, piece});
+    const uint64_t done = platform::CopyInKernel(*from, offset + copied, piece, file_, unsupported);
+    copied += done;
+    written_ += done;
+    if (done < piece) break;
+  }
   // This pair of files, or this platform, has no such copy: the buffer
   // serves this and every later stretch.
   if (unsupported) try_kernel_copy_ = false;

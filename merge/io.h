@@ -17,6 +17,15 @@ namespace blkmerge {
 
 enum class IoStatus { kOk, kReadFailed, kWriteFailed };
 
+// `length` bytes of an input from `offset`.
+struct Extent {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+
+  uint64_t end() const { return offset + length; }
+  friend bool operator==(const Extent&, const Extent&) = default;
+};
+
 // A readable input of a size known up front.
 class Source {
  public:
@@ -30,6 +39,26 @@ class Source {
   virtual platform::FileError ReadError() const { return {}; }
   // The open file behind the source, if there is one.
   virtual const platform::File* file() const { return nullptr; }
+
+  // Hints, which change no byte read: a source may use them to have the
+  // bytes fetched before they are asked for, and these defaults ignore
+  // them. What the reader will read from now on, in the order it will
+  // read it, and nothing else of the input.
+  virtual void WillRead(std::span<const Extent> stretches) { (void)stretches; }
+  // The reader is about to read these bytes without ReadAt (copied inside
+  // the kernel from file()).
+  virtual void Reading(const Extent& bytes) { (void)bytes; }
+};
+
+// Told what a FileSource reads and will read, as the hints of Source say
+// (and, for ReadAt, before every read): where reading ahead listens.
+class ReadObserver {
+ public:
+  virtual void WillRead(std::span<const Extent> stretches) = 0;
+  virtual void Reading(const Extent& bytes) = 0;
+
+ protected:
+  ~ReadObserver() = default;
 };
 
 // An append-only output.
@@ -58,20 +87,25 @@ class Sink {
 // Reads an open regular file, of the size it had when opened; does not own
 // it. An input that fits `whole` is read whole, in one call, by the first
 // read, and every read is then served from that copy: a small input costs
-// one read instead of one for each of its parts.
+// one read instead of one for each of its parts. Passes its hints, and
+// each read before it is made, to `observer` where there is one.
 class FileSource final : public Source {
  public:
   // Inputs up to this size are worth reading whole; see FileSource.
   static constexpr size_t kWholeReadMax = 1 << 16;
 
-  explicit FileSource(const platform::File& file, std::span<uint8_t> whole = {});
+  explicit FileSource(const platform::File& file, std::span<uint8_t> whole = {},
+                      ReadObserver* observer = nullptr);
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, std::span<uint8_t> out) override;
   platform::FileError ReadError() const override { return error_; }
   const platform::File* file() const override { return &file_; }
+  void WillRead(std::span<const Extent> stretches) override;
+  void Reading(const Extent& bytes) override;
 
  private:
   const platform::File& file_;
+  ReadObserver* observer_;
   uint64_t size_;
   platform::FileError error_;
   std::span<uint8_t> whole_;          // empty unless the input fits
@@ -81,10 +115,14 @@ class FileSource final : public Source {
 // Buffers writes to an open file; does not own it. The buffer is allocated
 // once and left unfilled: only the pages used get touched. Long unchanged
 // stretches are copied inside the kernel where the platform and the file
-// system allow it, through the buffer otherwise.
+// system allow it, in pieces of at most kKernelCopyPiece, each announced
+// to the source (Source::Reading) before it is copied; through the buffer
+// otherwise.
 class FileSink final : public Sink {
  public:
   static constexpr size_t kBufferSize = 1 << 20;
+  // So that a source that reads ahead hears of a long copy as it goes.
+  static constexpr uint64_t kKernelCopyPiece = 1 << 21;
 
   // Allocates its buffer, and throws std::bad_alloc when it cannot.
   explicit FileSink(platform::File& file);

@@ -125,6 +125,15 @@ class File {
   // Reads into `out` from `offset` until `out` is full, the file ends or a
   // read fails.
   ReadResult ReadAt(uint64_t offset, std::span<uint8_t> out) const;
+  // Tells the system that the `length` bytes from `offset` will be read
+  // soon, so that it can start reading them from the disk now, without
+  // waiting. A hint: it changes no byte read, and does nothing where the
+  // platform has no such hint (see CanHintReads) or the file is closed.
+  void WillRead(uint64_t offset, uint64_t length) const;
+  // Whether the page that holds the byte at `offset` is in memory, so that
+  // reading it waits for no disk; nothing where the platform cannot tell.
+  // Asking reads nothing from the disk.
+  std::optional<bool> InMemory(uint64_t offset) const;
   // Reads what comes next, at most out.size() bytes, and at least one
   // unless the file has ended or the read failed. Read fails once it has
   // failed.
@@ -181,6 +190,10 @@ class File {
 // no such copy). The caller carries on with what is left.
 uint64_t CopyInKernel(const File& from, uint64_t offset, uint64_t length, File& to,
                       bool& unsupported);
+
+// True where File::WillRead reaches the system: there reading ahead is
+// worth opening files early for.
+bool CanHintReads();
 
 }  // namespace blkmerge::platform
 

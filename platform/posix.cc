@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,49 @@ ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
     result.bytes += static_cast<size_t>(n);
   }
   return result;
+}
+
+void File::WillRead(uint64_t offset, uint64_t length) const {
+#ifdef BLKMERGE_HAVE_POSIX_FADVISE
+  // The kernel queues the reads and returns; a failure only loses the hint.
+  // Linux reads at most its read-ahead size per call (a few hundred KiB
+  // to a few MiB, as the device allows), so callers hint in pieces.
+  if (is_open() && length > 0) {
+    (void)posix_fadvise(static_cast<int>(handle_), static_cast<off_t>(offset),
+                        static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+  }
+#else
+  (void)offset;
+  (void)length;
+#endif
+}
+
+std::optional<bool> File::InMemory(uint64_t offset) const {
+#ifdef BLKMERGE_HAVE_MINCORE
+  // A page mapped and asked about, never touched: no read is made.
+  const long page = sysconf(_SC_PAGESIZE);
+  if (!is_open() || page <= 0 || offset >= info_.size) return std::nullopt;
+  const auto start = static_cast<off_t>(offset - offset % static_cast<uint64_t>(page));
+  const auto length = static_cast<size_t>(page);
+  void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, static_cast<int>(handle_), start);
+  if (map == MAP_FAILED) return std::nullopt;
+  unsigned char resident = 0;
+  const bool asked = mincore(map, length, &resident) == 0;
+  munmap(map, length);
+  if (!asked) return std::nullopt;
+  return (resident & 1) != 0;
+#else
+  (void)offset;
+  return std::nullopt;
+#endif
+}
+
+bool CanHintReads() {
+#ifdef BLKMERGE_HAVE_POSIX_FADVISE
+  return true;
+#else
+  return false;
+#endif
 }
 
 // Not const: it moves the file's position.

@@ -183,6 +183,14 @@ ReadResult File::NativeReadAt(uint64_t offset, std::span<uint8_t> out) const {
   return result;
 }
 
+// Windows has no hint for a stretch of a file opened for plain reads: its
+// cache reads ahead on its own, sequential stretches only.
+void File::WillRead(uint64_t /*offset*/, uint64_t /*length*/) const {}
+
+std::optional<bool> File::InMemory(uint64_t /*offset*/) const { return std::nullopt; }
+
+bool CanHintReads() { return false; }
+
 // Not const: it moves the file's position.
 ReadResult File::NativeRead(  // NOLINT(readability-make-member-function-const)
     std::span<uint8_t> out) {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/file.h"
@@ -80,6 +82,22 @@ TEST(PosixKernelCopy, CopiesOrSaysItCannot) {
   testutil::TestOutput rest(dir.At("rest"));
   const uint64_t tail = CopyInKernel(in, 99990, 100, rest.file(), unsupported);
   EXPECT_TRUE(tail == 10 || (tail == 0 && unsupported)) << tail;
+}
+
+TEST(PosixInMemory, TellsAPageJustWrittenFromOneNeverRead) {
+  const TempDir dir;
+  ASSERT_TRUE(fixture::WriteFile(dir.At("in"), Bytes(4096, 7)));
+  std::filesystem::resize_file(dir.At("in"), 1 << 20);  // the rest a hole, never read
+  const File in = File::OpenInput(dir.At("in"));
+  const std::optional<bool> written = in.InMemory(100);
+#ifdef __linux__
+  ASSERT_TRUE(written.has_value()) << "Linux can tell";
+#else
+  if (!written) GTEST_SKIP() << "this system cannot tell";
+#endif
+  EXPECT_TRUE(*written);
+  EXPECT_EQ(in.InMemory(1 << 19), false);
+  EXPECT_EQ(in.InMemory(1 << 20), std::nullopt);  // past the end
 }
 
 }  // namespace
