@@ -3,7 +3,8 @@
 # the benchmarks) and runs the tool against cat on inputs made by the fixture
 # builder (see merge_bench.cc), then blkinspect --job on the outputs against
 # cat of the merged file and the inputs. Extra arguments go to the runner:
-# --pairs N, --case large|small|grow-8M|grow-256M, --dir DIR.
+# --pairs N, --case NAME (large, large-rerun, large-cold, small, small-rerun,
+# small-cold, grow-8M, grow-256M), --dir DIR, --evict drop|fadvise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The build's output is shown only when it fails.
