@@ -405,6 +405,7 @@ TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
   EXPECT_EQ(
       r.output,
       "./bin/blkinspect\n./bin/blkmerge\n./share/doc/blkmerge/README.md\n"
+      "./share/doc/blkmerge/copyright\n"
       "./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n./share/man/man5/blkmerge.5\n"
       "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
       "       blkinspect --plan JOB [--json]\n       blkinspect --deps JOB\n2\n");
