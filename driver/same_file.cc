@@ -58,16 +58,6 @@ Failure Clash(const std::string& output, const std::string& other, const SameFil
   return {FailureKind::kSameFile, message::SameFile(output, other), Reach(output, other, reason)};
 }
 
-}  // namespace
-
-std::optional<std::filesystem::path> WherePut(const std::string& name) {
-  if (name.empty()) return std::nullopt;
-  const auto path = platform::PathOf(name);
-  return path ? std::optional(NormalPath(*path)) : std::nullopt;
-}
-
-namespace {
-
 // One name as the check sees it: looked up once, normalised only when a
 // comparison needs it. A run compares each output with every input, and
 // each lookup costs system calls.

@@ -19,11 +19,6 @@ namespace blkmerge {
 // that cannot name a file at all is the same as none.
 bool SameFile(const std::string& a, const std::string& b);
 
-// Where opening `name` to write would put the file: its normalised
-// absolute path, links followed, a link to a file not yet there included.
-// Nothing for a name that cannot name a file at all, the empty one too.
-std::optional<std::filesystem::path> WherePut(const std::string& name);
-
 // Fails when an output reaches a file the run must not overwrite, with the
 // first clash in this order: the outputs with each other
 // (kSameOutputNames); the merged name with the job file and then each input

@@ -8,6 +8,7 @@
 #include "driver/failure.h"
 #include "driver/messages.h"
 #include "driver/preflight.h"
+#include "inspect/deps.h"
 #include "inspect/report.h"
 #include "inspect/walk.h"
 #include "merge/io.h"
@@ -23,11 +24,13 @@ enum ExitStatus { kExitAllHold = 0, kExitFailed = 1, kExitTrouble = 2 };
 
 constexpr std::string_view kUsage =
     "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
-    "       blkinspect --plan JOB [--json]";
+    "       blkinspect --plan JOB [--json]\n"
+    "       blkinspect --deps JOB";
 constexpr std::string_view kHelp =
     "Lists and checks what blkmerge wrote, or what it would write for a job.\n\n"
     "  --job JOB, --job=JOB    also check against the job and each block's input\n"
     "  --plan JOB, --plan=JOB  tell what blkmerge would write, or how it would fail\n"
+    "  --deps JOB, --deps=JOB  print the make rule of what blkmerge JOB reads and writes\n"
     "  --json                  write one JSON document\n"
     "  --help, --version       print this help, or the version\n"
     "  --                      take every later argument as a file name\n\n"
@@ -38,6 +41,7 @@ constexpr std::string_view kVersion = "blkinspect " BLKMERGE_VERSION "\n";
 struct Options {
   std::optional<std::string> job;
   std::optional<std::string> plan;
+  std::optional<std::string> deps;
   bool json = false;
   std::vector<std::string> files;  // MERGED [CONS_FIX]
   std::string print;               // what --help or --version print
@@ -60,8 +64,10 @@ std::optional<std::string> Parse(int argc, const char* const* argv, Options& o) 
     } else if (arg == "--json") {
       o.json = true;
     } else if (const std::string name(arg.substr(0, arg.find('=')));
-               name == "--job" || name == "--plan") {
-      std::optional<std::string>& job = name == "--job" ? o.job : o.plan;
+               name == "--job" || name == "--plan" || name == "--deps") {
+      std::optional<std::string>& job = name == "--job"    ? o.job
+                                        : name == "--plan" ? o.plan
+                                                           : o.deps;
       if (job) return name + " given twice";
       if (arg == name && i + 1 == argc) return name + " needs a job file";
       job = arg == name ? argv[++i] : arg.substr(name.size() + 1);
@@ -69,7 +75,9 @@ std::optional<std::string> Parse(int argc, const char* const* argv, Options& o) 
       return "unknown option " + Printable(arg);
     }
   }
-  const bool fits = o.plan ? !o.job && o.files.empty() : !o.files.empty() && o.files.size() <= 2;
+  const bool fits = o.deps   ? !o.plan && !o.job && !o.json && o.files.empty()
+                    : o.plan ? !o.job && o.files.empty()
+                             : !o.files.empty() && o.files.size() <= 2;
   return fits ? std::nullopt : std::optional<std::string>("");
 }
 
@@ -93,6 +101,21 @@ int RunPlan(platform::Console& console, const Options& o) {
   if (!plan.failure.detail.empty()) Trouble(console, plan.failure.detail);
   if (!console.Print(o.json ? RenderPlanJson(plan) : RenderPlanText(plan))) return kExitTrouble;
   return plan.failure ? kExitFailed : kExitAllHold;
+}
+
+// `blkinspect --deps JOB`: the rule of what the run reads and writes, or,
+// for a job that blkmerge would refuse, its line and what it would say on
+// standard error. The inputs are not opened: a build needs to know of an
+// input most when it is missing.
+int RunDeps(platform::Console& console, const Options& o) {
+  Job job;
+  if (const Failure failure = CheckJob(*o.deps, job)) {
+    if (!failure.detail.empty()) Trouble(console, failure.detail);
+    return console.PrintLine(failure.message) ? kExitFailed : kExitTrouble;
+  }
+  const Depfile deps = MakeDepfile(*o.deps, job);
+  if (!deps.problem.empty()) return Trouble(console, "no depfile can hold " + deps.problem);
+  return console.Print(deps.rule) ? kExitAllHold : kExitTrouble;
 }
 
 // `blkinspect [--job JOB] MERGED [CONS_FIX]`: the report of both walks.
@@ -142,7 +165,8 @@ int RunCheck(platform::Console& console, const Options& o) {
 }
 
 // Runs `blkinspect [--job JOB] [--json] MERGED [CONS_FIX]`, `blkinspect
-// --plan JOB [--json]` (or --help, --version) and returns the exit status.
+// --plan JOB [--json]`, `blkinspect --deps JOB` (or --help, --version) and
+// returns the exit status.
 // The report, the plan, the help and the version go to standard output;
 // usage errors, files that cannot be opened or read, and what blkmerge
 // would say of a failure on standard error, to standard error.
@@ -154,6 +178,7 @@ int Run(platform::Console& console, int argc, const char* const* argv) {
     return kExitTrouble;
   }
   if (!o.print.empty()) return console.Print(o.print) ? kExitAllHold : kExitTrouble;
+  if (o.deps) return RunDeps(console, o);
   return o.plan ? RunPlan(console, o) : RunCheck(console, o);
 }
 

@@ -30,12 +30,14 @@ std::string Entries(const std::optional<int64_t>& n, const char* unknown) {
   return n ? Dec(*n) : unknown;
 }
 
-std::string Line(const BlockReport& b) {
+// A block's line; a planned block's names its pair's input and alias.
+std::string Line(const BlockReport& b, const Pair* pair = nullptr) {
   return "block " + Dec(b.index) + " at " + Dec(b.offset) + ": length " + Dec(b.length) +
          ", hash " + Hex(b.hash) + ", N " + Entries(b.n, "?") + (b.m ? ", M " + Dec(*b.m) : "") +
          ", K " + Entries(b.k, "?") + ", num1 " + Float(b.numbers.num1) + ", num2 " +
          Float(b.numbers.num2) + ", num3 " + Float(b.numbers.num3) + ", num4 " +
-         Float(b.numbers.num4);
+         Float(b.numbers.num4) +
+         (pair != nullptr ? ", input " + Quote(pair->input) + ", alias " + Quote(pair->alias) : "");
 }
 
 std::string Line(const RecordReport& r) {
@@ -74,10 +76,13 @@ std::string JsonStrings(const std::vector<std::string>& texts) {
   return s + "]";
 }
 
-std::string Json(const BlockReport& b) {
-  return "{\"index\":" + Dec(b.index) + ",\"offset\":" + Dec(b.offset) +
-         ",\"length\":" + Dec(b.length) + ",\"hash\":\"" + Hex(b.hash) +
-         "\",\"n\":" + Entries(b.n, "null") + (b.m ? ",\"m\":" + Dec(*b.m) : "") +
+std::string Json(const BlockReport& b, const Pair* pair = nullptr) {
+  return "{\"index\":" + Dec(b.index) +
+         (pair != nullptr
+              ? ",\"input\":" + JsonString(pair->input) + ",\"alias\":" + JsonString(pair->alias)
+              : "") +
+         ",\"offset\":" + Dec(b.offset) + ",\"length\":" + Dec(b.length) + ",\"hash\":\"" +
+         Hex(b.hash) + "\",\"n\":" + Entries(b.n, "null") + (b.m ? ",\"m\":" + Dec(*b.m) : "") +
          ",\"k\":" + Entries(b.k, "null") + ",\"num1\":" + JsonFloat(b.numbers.num1) +
          ",\"num2\":" + JsonFloat(b.numbers.num2) + ",\"num3\":" + JsonFloat(b.numbers.num3) +
          ",\"num4\":" + JsonFloat(b.numbers.num4) + ",\"failures\":" + Json(b.findings, "block") +
@@ -91,11 +96,26 @@ std::string Json(const RecordReport& r) {
          ",\"failures\":" + Json(r.findings, "record") + "}";
 }
 
+// A JSON array of `items`, each as `json` writes it, one to a line.
+template <typename Item, typename Write>
+std::string Json(const std::vector<Item>& items, Write json) {
+  std::string s = "[";
+  for (size_t i = 0; i < items.size(); ++i) s += (i == 0 ? "\n" : ",\n") + json(items[i]);
+  return s + "\n]";
+}
+
 template <typename Item>
 std::string Json(const std::vector<Item>& items) {
-  std::string s = "[";
-  for (size_t i = 0; i < items.size(); ++i) s += (i == 0 ? "\n" : ",\n") + Json(items[i]);
-  return s + "\n]";
+  return Json(items, [](const Item& item) { return Json(item); });
+}
+
+std::string Json(const Plan& p, const RefusedInput& r) {
+  const Pair& pair = p.job.pairs[r.pair];
+  return "{\"pair\":" + Dec(static_cast<uint64_t>(r.pair)) +
+         ",\"input\":" + JsonString(pair.input) + ",\"alias\":" + JsonString(pair.alias) +
+         ",\"line\":" + Dec(pair.where.line) + ",\"column\":" + Dec(pair.where.column) +
+         ",\"message\":" + JsonString(r.failure.message) +
+         ",\"detail\":" + JsonString(r.failure.detail) + "}";
 }
 
 template <typename Item>
@@ -177,7 +197,12 @@ std::string RenderJson(const Report& r) {
 
 std::string RenderPlanText(const Plan& p) {
   std::string out;
-  for (const BlockReport& b : p.blocks) out += Line(b) + "\n";
+  if (p.job_read) {
+    out += "merged file " + Quote(p.job.merged_name) + ", cons_fix file " +
+           Quote(p.job.cons_fix_name) + "\n";
+  }
+  for (const BlockReport& b : p.blocks) out += Line(b, &p.job.pairs[b.index]) + "\n";
+  for (const RefusedInput& r : p.refused) out += r.failure.detail + "\n";
   if (p.failure) return out + p.failure.message + "\n";
   return out + p.job.merged_name + ": " + Count(p.merged_size, "byte") + " in " +
          Count(p.blocks.size(), "block") + "; " + p.job.cons_fix_name + ": " +
@@ -186,8 +211,16 @@ std::string RenderPlanText(const Plan& p) {
 
 std::string RenderPlanJson(const Plan& p) {
   const auto size = [&p](uint64_t n) { return p.failure ? std::string("null") : Dec(n); };
-  return "{\"blocks\":" + Json(p.blocks) + ",\"merged_size\":" + size(p.merged_size) +
-         ",\"cons_fix_size\":" + size(p.cons_fix_size) + ",\"records\":" + size(p.records) +
+  const auto name = [&p](const std::string& n) {
+    return p.job_read ? JsonString(n) : std::string("null");
+  };
+  return "{\"job\":" + JsonString(p.job_file) + ",\"merged\":" + name(p.job.merged_name) +
+         ",\"cons_fix\":" + name(p.job.cons_fix_name) + ",\"blocks\":" +
+         Json(p.blocks, [&p](const BlockReport& b) { return Json(b, &p.job.pairs[b.index]); }) +
+         ",\"refused_inputs\":" +
+         Json(p.refused, [&p](const RefusedInput& r) { return Json(p, r); }) +
+         ",\"merged_size\":" + size(p.merged_size) + ",\"cons_fix_size\":" + size(p.cons_fix_size) +
+         ",\"records\":" + size(p.records) +
          ",\"message\":" + (p.failure ? JsonString(p.failure.message) : "null") +
          ",\"warnings\":" + JsonStrings(p.warnings) + ",\"ok\":" + (p.failure ? "false" : "true") +
          "}\n";

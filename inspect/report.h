@@ -143,12 +143,25 @@ struct Report {
   bool Unreadable() const { return merged.unreadable || (cons_fix && cons_fix->unreadable); }
 };
 
+// An input that would stop a run: it cannot be opened, or the rewrite
+// refuses its layout.
+struct RefusedInput {
+  size_t pair = 0;  // its index in the job's pairs
+  Failure failure;  // as the run would fail on it
+};
+
 // What blkmerge would write for a job (see MakePlan).
 struct Plan {
+  std::string job_file;  // as given
   Job job;
+  // The job passed the job file's checks and the same-file checks: its
+  // names are known.
+  bool job_read = false;
   // The blocks the run would write, in order, up to the first failure;
   // each with N, M and K.
   std::vector<BlockReport> blocks;
+  // Every input that would stop a run, in job order.
+  std::vector<RefusedInput> refused;
   // The first failure the run would meet, with the line blkmerge would
   // end with; none when it would succeed, and then what it would write.
   Failure failure;
@@ -173,8 +186,10 @@ std::string RenderText(const Report& report);
 // The report as one JSON document (see the manual page).
 std::string RenderJson(const Report& report);
 
-// The planned blocks as lines, then the sizes of both files and the
-// number of cons_fix records, or the failure's message as the last line.
+// The plan as lines: both output names, the planned blocks with their
+// inputs and aliases, each refused input with its place in the job, then
+// the sizes of both files and the number of cons_fix records, or the
+// failure's message as the last line.
 std::string RenderPlanText(const Plan& plan);
 // The same as one JSON document (see the manual page).
 std::string RenderPlanJson(const Plan& plan);

@@ -75,11 +75,13 @@ BlockCheck AgainstInputs(Source& merged, const Job& job);
 
 // Reads and checks `job_file` as blkmerge does (CheckJob), then meets the
 // failures that the run would meet next, as the files stand: an output it
-// cannot create (its directory is missing, or it is a directory), and in
-// job order an input it cannot open as blkmerge opens inputs or whose
-// layout the rewrite refuses (ReadInputHead). Only reads files. What only
-// writing can show (a full disk, a file-size limit, an output it may not
-// write, a named pipe with no reader, a lock) is not found.
+// cannot open (its directory is missing, its links do not end, or it is a
+// directory or a socket), and in job order an input it cannot open as
+// blkmerge opens inputs or whose layout the rewrite refuses
+// (ReadInputHead). Every input is checked: each one that would stop a run
+// is listed, and the first failure is the run's. Only reads files. What
+// only writing can show (a full disk, a file-size limit, an output it may
+// not write, a named pipe with no reader, a lock) is not found.
 Plan MakePlan(const std::string& job_file);
 
 }  // namespace blkmerge::inspect

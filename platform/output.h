@@ -48,6 +48,12 @@ class Output {
   static Output Find(std::string_view name);
   bool found() const { return found_; }
 
+  // Why Open must fail for what the name leads to as it stands, told
+  // without opening anything: a directory, or a socket, which no open
+  // writes. Nothing where Open may succeed: a named pipe may have a reader
+  // by then. REQUIRES: found.
+  FileError Foresee() const;
+
   // True when this output and `other` lead to one file: the same file
   // identity, or for a name with no file yet, the same name in the same
   // folder (on Windows the same but for case, as the file system folds

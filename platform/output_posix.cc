@@ -327,6 +327,19 @@ Output Output::Find(std::string_view name) {
   return out;
 }
 
+FileError Output::Foresee() const {
+  if (!existing_) return {};
+  // Open writes what is there as it is (OpenAsItIs), and the system
+  // refuses these two.
+  if (existing_->kind == FileKind::kDirectory) return Error(EISDIR);
+  struct stat st {};
+  const int follow = through_link_ ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (fstatat(Fd(folder_), leaf_.c_str(), &st, follow) == 0 && S_ISSOCK(st.st_mode)) {
+    return Error(ENXIO);
+  }
+  return {};
+}
+
 bool Output::SameTarget(const Output& other) const {
   const auto id = existing_ ? existing_->id : std::nullopt;
   const auto other_id = other.existing_ ? other.existing_->id : std::nullopt;

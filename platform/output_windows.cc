@@ -221,6 +221,15 @@ Output Output::Find(std::string_view name) {
   return out;
 }
 
+FileError Output::Foresee() const {
+  // Open writes a directory as it is (OpenAsItIs), which the system
+  // refuses.
+  if (existing_ && existing_->kind == FileKind::kDirectory) {
+    return FileError::System(ERROR_ACCESS_DENIED);
+  }
+  return {};
+}
+
 bool Output::SameTarget(const Output& other) const {
   const auto id = existing_ ? existing_->id : std::nullopt;
   const auto other_id = other.existing_ ? other.existing_->id : std::nullopt;

@@ -278,7 +278,8 @@ TEST(Inspect, EmptyAliasesPassAgainstTheirJob) {
 
 const std::string kUsage =
     "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
-    "       blkinspect --plan JOB [--json]\n";
+    "       blkinspect --plan JOB [--json]\n"
+    "       blkinspect --deps JOB\n";
 
 TEST(Inspect, UsageErrorsExitTwo) {
   TempDir dir;
@@ -293,6 +294,11 @@ TEST(Inspect, UsageErrorsExitTwo) {
       {"--plan=j --plan j", "blkinspect: --plan given twice\n"},
       {"--plan j m", ""},
       {"--plan j --job j", ""},
+      {"--deps", "blkinspect: --deps needs a job file\n"},
+      {"--deps j --deps=j", "blkinspect: --deps given twice\n"},
+      {"--deps j m", ""},
+      {"--deps j --json", ""},
+      {"--deps j --plan j", ""},
   };
   for (const auto& [args, error] : cases) {
     const Result r = Blkinspect(dir, args);
@@ -307,8 +313,9 @@ TEST(Inspect, HelpAndVersionGoToStandardOutput) {
   Result r = RunIn(dir, tool + " --help 2>/dev/null");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output.substr(0, kUsage.size()), kUsage);
-  for (const char* option : {"--job JOB, --job=JOB", "--plan JOB, --plan=JOB", "--json", "--help",
-                             "--version", "Exit status"})
+  for (const char* option :
+       {"--job JOB, --job=JOB", "--plan JOB, --plan=JOB", "--deps JOB, --deps=JOB", "--json",
+        "--help", "--version", "Exit status"})
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   r = RunIn(dir, tool + " m --version 2>/dev/null");
   EXPECT_EQ(r.status, 0);
@@ -398,9 +405,10 @@ TEST(Install, PutsBothToolsPagesAndReadmeUnderThePrefix) {
   EXPECT_EQ(
       r.output,
       "./bin/blkinspect\n./bin/blkmerge\n./share/doc/blkmerge/README.md\n"
+      "./share/doc/blkmerge/copyright\n"
       "./share/man/man1/blkinspect.1\n./share/man/man1/blkmerge.1\n./share/man/man5/blkmerge.5\n"
       "usage: blkinspect [--job JOB] [--json] MERGED [CONS_FIX]\n"
-      "       blkinspect --plan JOB [--json]\n2\n");
+      "       blkinspect --plan JOB [--json]\n       blkinspect --deps JOB\n2\n");
 }
 
 }  // namespace

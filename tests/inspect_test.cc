@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "consfix/cons_fix.h"
+#include "inspect/deps.h"
 #include "inspect/report.h"
 #include "inspect/walk.h"
 #include "merge/name_hash.h"
@@ -773,6 +774,77 @@ TEST(Render, JsonHoldsTheSameReport) {
       "record offset 148 (file offset 148): matrix entry (0, 2) is 1e-45 (0x00000001), expected "
       "0\"}]}\n"
       "],\"failures\":[],\"unlisted\":0},\"job\":\"j\",\"failed_checks\":2,\"ok\":false}\n");
+}
+
+TEST(Depfile, NamesAreWrittenSoEveryReaderReadsThemBack) {
+  struct Row {
+    std::string name;
+    bool target;
+    std::string text;     // as written, or
+    std::string problem;  // why it cannot be
+  };
+  const std::vector<Row> rows = {
+      {"in01.src", false, "in01.src", ""},
+      {"sub/dir/x-1_2+3,4.src", false, "sub/dir/x-1_2+3,4.src", ""},
+      {"\xC3\xA9t\xC3\xA9.src", false, "\xC3\xA9t\xC3\xA9.src", ""},
+      {"my job.txt", false, "my\\ job.txt", ""},
+      {"a#b", false, "a\\#b", ""},
+      {"in$1.src", false, "in$$1.src", ""},
+      {"out$.bin", true, "out$$.bin", ""},
+      {"C:x", false, "C\\:x", ""},
+      {"a\\b\\\\c", false, "a\\b\\\\c", ""},
+      // Backslashes before a blank each stand for half of themselves.
+      {"a\\ b", false, "a\\\\\\ b", ""},
+      {"a%b", false, "a%b", ""},
+      {"a(b", false, "a(b", ""},
+      {"a[b", false, "a[b", ""},
+      {"x~", false, "x~", ""},
+      {"", false, "", "\"\": an empty name"},
+      {"a&b", false, "", "\"a&b\": '&', at which Ninja ends a name"},
+      {"a;b", false, "", "\"a;b\": ';', at which Ninja ends a name"},
+      {"a\"b", false, "", "\"a\\\"b\": '\\\"', at which Ninja ends a name"},
+      {"a\x1B", false, "", "\"a\\x1B\": '\\x1B', a control byte, which ends a name or a line"},
+      {"my\tjob", false, "",
+       "\"my\\x09job\": '\\x09', a control byte, which ends a name or a line"},
+      {"a=b", false, "", "\"a=b\": '=', which makes Make read the line as a variable"},
+      {"a%b", true, "", "\"a%b\": '%', which makes Make read the rule as a pattern"},
+      {"a\\", false, "",
+       "\"a\\\\\": a backslash before '#', ':', '$' or the end, which the "
+       "readers undo differently"},
+      {"a\\#", false, "",
+       "\"a\\\\#\": a backslash before '#', ':', '$' or the end, which "
+       "the readers undo differently"},
+      {"a\\$b", false, "",
+       "\"a\\\\$b\": a backslash before '#', ':', '$' or the end, which "
+       "the readers undo differently"},
+      {"a:", false, "", "\"a:\": a ':' at the end, which Ninja reads as the end of the targets"},
+      {"lib(m.o)", false, "",
+       "\"lib(m.o)\": a name ending in \"(...)\", which Make reads as an "
+       "archive member"},
+      {"a[12]", false, "", "\"a[12]\": \"[...]\", which Make reads as a wildcard"},
+      {"~me", false, "", "\"~me\": a '~' at the start, which Make and CMake read as a home folder"},
+  };
+  for (const Row& row : rows) {
+    const DepfileName name = ForDepfile(row.name, row.target);
+    EXPECT_EQ(name.text, row.text) << row.name;
+    EXPECT_EQ(name.problem, row.problem) << row.name;
+  }
+}
+
+TEST(Depfile, TheRuleListsTheJobAndEachInputOnceInJobOrder) {
+  Job job = MakeJob({"a", "b", "c", "d"});
+  job.pairs[2].input = "in.a";
+  job.pairs[3].input = "the job";
+  EXPECT_EQ(MakeDepfile("the job", job).rule,
+            "merged.out cons_fix.out: the\\ job \\\n  in.a \\\n  in.b\n");
+  EXPECT_EQ(MakeDepfile("j", MakeJob({})).rule, "merged.out cons_fix.out: j\n");
+  job.pairs[1].input = "in&b";
+  const Depfile refused = MakeDepfile("the job", job);
+  EXPECT_EQ(refused.rule, "");
+  EXPECT_EQ(refused.problem, "\"in&b\": '&', at which Ninja ends a name");
+  job.merged_name = "m%.out";
+  EXPECT_EQ(MakeDepfile("j", job).problem,
+            "\"m%.out\": '%', which makes Make read the rule as a pattern");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ using fixture::Bytes;
 std::map<std::string, std::string> Snapshot(const TempDir& dir) {
   std::map<std::string, std::string> entries;
   for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
-    const std::string name = fs::relative(e.path(), dir.path()).string();
+    const std::string name = e.path().lexically_relative(dir.path()).string();
     const fs::file_status status = e.symlink_status();
     if (fs::is_symlink(status)) {
       entries[name] = "link to " + fs::read_symlink(e.path()).string();
@@ -86,6 +86,10 @@ Bytes Damaged(void (*damage)(Bytes&)) {
   return b;
 }
 
+// Makes a Unix socket named sock.bin.
+const std::string kSocket =
+    "python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind(\"sock.bin\")'";
+
 TEST(Plan, SaysWhatBlkmergeSaysOnEveryFailureItCanKnow) {
   const std::string outputs = "out.bin fix.bin 1 2 3 4 ";
   const std::string ok = outputs + "a.src first b.src second";
@@ -115,6 +119,12 @@ TEST(Plan, SaysWhatBlkmergeSaysOnEveryFailureItCanKnow) {
       {"true", "out.bin nodir/fix.bin 1 2 3 4 a.src first", "job.txt"},
       {"ln -s nodir/out.bin dangling.bin", "dangling.bin fix.bin 1 2 3 4 a.src first", "job.txt"},
       {"ln -s nodir/fix.bin dangling.bin", "out.bin dangling.bin 1 2 3 4 a.src first", "job.txt"},
+      // Links that never end, and sockets, which no open writes; the
+      // inputs are checked all the same.
+      {"ln -s loop.bin loop.bin", "loop.bin fix.bin 1 2 3 4 a.src first", "job.txt"},
+      {"ln -s l2.bin l1.bin && ln -s l1.bin l2.bin", "out.bin l2.bin 1 2 3 4 a.src x", "job.txt"},
+      {kSocket, "sock.bin fix.bin 1 2 3 4 a.src first gone.src second", "job.txt"},
+      {kSocket + " && ln -s sock.bin link.bin", "out.bin link.bin 1 2 3 4 a.src x", "job.txt"},
       // A zero byte ends a name, so this one is empty.
       {"true", std::string(1, '\0') + " fix.bin 1 2 3 4 a.src first", "job.txt"},
       // Inputs that cannot be opened, after the ones that can.
@@ -151,6 +161,14 @@ TEST(Plan, SaysWhatBlkmergeSaysOnEveryFailureItCanKnow) {
   }
 }
 
+// `text` without each piece that starts with `from` and ends before `to`.
+std::string Without(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at; (at = text.find(from)) != std::string::npos;) {
+    text.erase(at, text.find(to, at) - at);
+  }
+  return text;
+}
+
 TEST(Plan, TellsTheBlocksAndSizesOfARunThatWouldSucceed) {
   CaseDir dir({"true", "out.bin fix.bin 0.5 10 20 30 a.src first b.src second a.src third", ""});
   const auto before = Snapshot(dir);
@@ -160,20 +178,61 @@ TEST(Plan, TellsTheBlocksAndSizesOfARunThatWouldSucceed) {
   EXPECT_EQ(plan.error, "");
   ASSERT_EQ(Blkmerge(dir, "job.txt").status, 0);
   const uint64_t merged = dir.Read("out.bin").size();
+  EXPECT_EQ(plan.output.substr(0, plan.output.find('\n')),
+            "merged file \"out.bin\", cons_fix file \"fix.bin\"");
   EXPECT_EQ(LastLine(plan.output), "out.bin: " + std::to_string(merged) +
                                        " bytes in 3 blocks; fix.bin: 352 bytes in 2 records");
-  // The blocks as blkinspect lists them once written, with M, which only
-  // the inputs hold.
+  // The blocks as blkinspect lists them once written, but with M, which
+  // only the inputs hold, and each block's input and alias.
   const Result listed = RunIn(dir, std::string("'") + BLKINSPECT_BINARY + "' out.bin");
-  std::string without_m = plan.output.substr(0, plan.output.rfind("out.bin:"));
-  for (const char* m : {", M 1", ", M 0"}) {
-    for (size_t at; (at = without_m.find(m)) != std::string::npos;) without_m.erase(at, 5);
-  }
-  EXPECT_EQ(without_m + "3 blocks: all checks hold\n", listed.output);
+  const size_t blocks = plan.output.find('\n') + 1;
+  const std::string lines = plan.output.substr(blocks, plan.output.rfind("out.bin:") - blocks);
+  EXPECT_EQ(
+      Without(Without(lines, ", M ", ", K"), ", input ", "\n") + "3 blocks: all checks hold\n",
+      listed.output);
+  EXPECT_NE(lines.find(", num4 30, input \"a.src\", alias \"first\"\n"), std::string::npos);
+  EXPECT_NE(lines.find(", num4 30, input \"a.src\", alias \"third\"\n"), std::string::npos);
   EXPECT_NE(plan.output.find("block 1 at 204: length 196, hash "), std::string::npos);
-  EXPECT_NE(plan.output.find(", N 2, M 0, K 1, num1 0.5, num2 10, num3 20, num4 30\n"),
+  EXPECT_NE(plan.output.find(", N 2, M 0, K 1, num1 0.5, num2 10, num3 20, num4 30, input "),
             std::string::npos)
       << plan.output;
+}
+
+TEST(Plan, ListsEveryInputThatWouldStopTheRunWithItsPlace) {
+  // Two missing inputs and a damaged one: the run stops at the first, and
+  // the plan names all three, where the job names them.
+  CaseDir dir({"true",
+               "out.bin fix.bin 1 2 3 4\n"
+               "a.src first\n"
+               "gone.src second b.src third\n"
+               "  cut.src fourth\n"
+               "lost.src fifth gone.src sixth\n",
+               ""});
+  dir.Write("cut.src", Damaged([](Bytes& b) { b.resize(219); }));
+  const Result plan = Plan(dir, "job.txt");
+  const Result run = Blkmerge(dir, "job.txt");
+  EXPECT_EQ(plan.status, 1);
+  EXPECT_EQ(plan.output,
+            "merged file \"out.bin\", cons_fix file \"fix.bin\"\n"
+            "block 0 at 8: length 196, hash 0x" +
+                plan.output.substr(plan.output.find("0x") + 2, 8) +
+                ", N 1, M 1, K 2, num1 1, num2 2, num3 3, num4 4, input \"a.src\", alias "
+                "\"first\"\n"
+                "job.txt:3:1: gone.src: No such file or directory\n"
+                "job.txt:4:3: cut.src: the tail at offset 200 ends past the end of the file (219 "
+                "bytes)\n"
+                "job.txt:5:1: lost.src: No such file or directory\n"
+                "job.txt:5:16: gone.src: No such file or directory\n"
+                "Could not open input file gone.src\n");
+  EXPECT_EQ(LastLine(plan.output), LastLine(run.output));
+  EXPECT_EQ(plan.error, "blkinspect: job.txt:3:1: gone.src: No such file or directory\n");
+  // An output the run cannot open comes first; the inputs are listed all
+  // the same, and no block.
+  dir.Write("bad.txt", std::string("nodir/out.bin fix.bin 1 2 3 4 a.src x gone.src y"));
+  EXPECT_EQ(Plan(dir, "bad.txt").output,
+            "merged file \"nodir/out.bin\", cons_fix file \"fix.bin\"\n"
+            "bad.txt:1:39: gone.src: No such file or directory\n"
+            "Could not open output file nodir/out.bin\n");
 }
 
 TEST(Plan, CannotKnowWhatOnlyWritingShows) {
@@ -205,20 +264,31 @@ TEST(Plan, JsonHoldsTheSamePlan) {
   dir.Write("lone.txt", std::string("out.bin fix.bin 1 2 3 4 a.src first b.src"));
   const std::string parse =
       " | python3 -c 'import json,sys; d=json.load(sys.stdin); "
-      "print(d[\"ok\"], d[\"message\"], [(b[\"offset\"], b[\"length\"], b[\"n\"], b[\"m\"], "
-      "b[\"k\"]) for b in d[\"blocks\"]], d[\"merged_size\"], d[\"cons_fix_size\"], "
-      "d[\"records\"], d[\"warnings\"])'";
+      "print(d[\"ok\"], d[\"message\"], d[\"job\"], d[\"merged\"], d[\"cons_fix\"], "
+      "[(b[\"input\"], b[\"alias\"], b[\"offset\"], b[\"length\"], b[\"n\"], b[\"m\"], "
+      "b[\"k\"]) for b in d[\"blocks\"]], [tuple(r.values()) for r in d[\"refused_inputs\"]], "
+      "d[\"merged_size\"], d[\"cons_fix_size\"], d[\"records\"], d[\"warnings\"])'";
   const std::string tool = std::string("'") + BLKINSPECT_BINARY + "' --json --plan ";
   EXPECT_EQ(RunIn(dir, tool + "job.txt" + parse).output,
-            "True None [(8, 196, 1, 1, 2), (204, 196, 2, 0, 1)] 400 176 1 []\n");
+            "True None job.txt out.bin fix.bin [('a.src', 'first', 8, 196, 1, 1, 2), "
+            "('b.src', 'second', 204, 196, 2, 0, 1)] [] 400 176 1 []\n");
   EXPECT_EQ(RunIn(dir, tool + "bad.txt" + parse).output,
-            "False Could not open input file gone.src [(8, 196, 1, 1, 2)] None None None []\n");
+            "False Could not open input file gone.src bad.txt out.bin fix.bin "
+            "[('a.src', 'first', 8, 196, 1, 1, 2)] [(1, 'gone.src', 'second', 1, 37, "
+            "'Could not open input file gone.src', 'bad.txt:1:37: gone.src: No such file or "
+            "directory')] None None None []\n");
+  // A job that is refused names nothing.
+  dir.Write("empty.txt", std::string());
+  EXPECT_EQ(RunIn(dir, tool + "empty.txt" + parse).output,
+            "False Could not read output file names from input file empty.txt empty.txt None "
+            "None [] [] None None None []\n");
   // The warnings blkmerge would print, as it prints them.
   const Result lone = RunIn(dir, tool + "lone.txt" + parse);
-  EXPECT_EQ(lone.output,
-            "True None [(8, 196, 1, 1, 2)] 204 0 0 ['lone.txt:1:37: warning: the input name "
-            "\"b.src\" at the end of the job has no alias, and is ignored (an alias forgotten "
-            "earlier shifts every later pair by one)']\n");
+  EXPECT_EQ(
+      lone.output,
+      "True None lone.txt out.bin fix.bin [('a.src', 'first', 8, 196, 1, 1, 2)] [] 204 0 0 "
+      "['lone.txt:1:37: warning: the input name \"b.src\" at the end of the job has no "
+      "alias, and is ignored (an alias forgotten earlier shifts every later pair by one)']\n");
   EXPECT_EQ(lone.error, "blkinspect: " + Blkmerge(dir, "lone.txt").error.substr(10));
 }
 
