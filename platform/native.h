@@ -3,6 +3,8 @@
 #ifndef BLKMERGE_PLATFORM_NATIVE_H_
 #define BLKMERGE_PLATFORM_NATIVE_H_
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -35,6 +37,32 @@ FileInfo InfoFromStat(const struct ::stat& st);
 // RenameFault is what renaming `file` meets.
 void Opened(std::string_view name, const File& file);
 FileError RenameFault(const File& file);
+
+// What an interrupt gives up of each open output: its new file and its
+// lock file (POSIX: names in `folder`; Windows: full paths in UTF-8), or the
+// file written in place and the length to cut it back to. A slot's names
+// are written while it is free, and read by an interrupt only while it is
+// in use.
+struct OutputSlot {
+  std::atomic<bool> used{false};
+  intptr_t folder = -1;
+  std::array<char, 1024> temp{};
+  std::array<char, 1024> lock{};
+  std::atomic<intptr_t> in_place{-1};
+  std::atomic<uint64_t> length{0};
+};
+std::span<OutputSlot> OutputSlots();
+// Takes a free slot for these names; -1 when none is free.
+int TakeOutputSlot(intptr_t folder, std::string_view temp, std::string_view lock);
+// Frees `slot`, and sets it to -1.
+void FreeOutputSlot(int& slot);
+
+// "." + `leaf` + `tag`: hidden beside the target, recognisably the tools',
+// and within the file system's name limit.
+std::string Hidden(std::string_view leaf, std::string_view tag);
+// Six characters that make a new file's name unlikely to be taken; a taken
+// one is tried again, as such a file is made exclusively.
+std::string RandomTag();
 
 // Writes all of `bytes` to a descriptor (POSIX) or handle (Windows):
 // the one write loop of both tools. Returns why it failed, or nothing.

@@ -119,6 +119,10 @@ class Output {
   // Takes the name's lock, or fails; `made` says whether the lock file
   // could be made at all.
   bool TakeLock(bool& made);
+  // Registers a file written in place, `handle`, with the interrupt table.
+  void WriteInPlace(intptr_t handle);
+  // Cuts a file written in place back to what Keep last said.
+  void CutBack();
   // Looks again at what the name leads to, under the lock; `as_found` false
   // when it is no longer a regular file or none.
   bool LookAgain(bool& as_found);

@@ -30,9 +30,6 @@ constexpr int kMaxLinks = 40;
 constexpr int kTries = 16;
 constexpr std::string_view kTempTag = ".blkmerge-";
 constexpr std::string_view kLockTag = ".blkmerge-lock";
-// Hidden names keep this much of the target's name, and a hash of the
-// rest, so that they stay within the file system's name limit.
-constexpr size_t kKeptName = 200;
 
 #ifdef O_PATH
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -45,58 +42,7 @@ FileError Error(int code) { return FileError::System(static_cast<uint32_t>(code)
 
 int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
-// "." + `leaf` + `tag`: hidden beside the target, and recognisably ours.
-std::string Hidden(std::string_view leaf, std::string_view tag) {
-  std::string name = ".";
-  if (leaf.size() <= kKeptName) {
-    name += leaf;
-  } else {
-    uint64_t hash = 14695981039346656037u;  // FNV-1a over the whole name
-    for (const char c : leaf) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
-    std::array<char, 20> hex{};
-    std::snprintf(hex.data(), hex.size(), "~%016llx", static_cast<unsigned long long>(hash));
-    name.append(leaf.substr(0, kKeptName)).append(hex.data());
-  }
-  return name.append(tag);
-}
-
-// Six characters that make a new file's name unlikely to be taken; a taken
-// one is tried again, as the file is made exclusively.
-std::string RandomTag() {
-  static std::atomic<uint64_t> counter{0};
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  uint64_t x = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
-               (static_cast<uint64_t>(getpid()) << 40) ^
-               (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
-  constexpr std::string_view kDigits =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string tag;
-  for (int i = 0; i < 6; ++i) {
-    x = x * 6364136223846793005u + 1442695040888963407u;
-    tag += kDigits[(x >> 33) % kDigits.size()];
-  }
-  return tag;
-}
-
 // ------------------------------------------------------- the interrupts
-
-// What the signal handler gives up: for each open output, its folder, the
-// new file and the lock file to remove, or the file written in place and
-// the length to cut it back to. A slot's names are written while it is
-// free and read by the handler only while it is in use.
-struct Slot {
-  std::atomic<bool> used{false};
-  int folder = -1;
-  std::array<char, 512> temp{};
-  std::array<char, 512> lock{};
-  std::atomic<int> in_place{-1};
-  std::atomic<uint64_t> length{0};
-};
-std::array<Slot, 4> slots;
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free &&
-                  std::atomic<bool>::is_always_lock_free,
-              "the signal handler may use lock-free atomics only");
 
 // Every signal whose default action ends the process, but those that a
 // fault raises, which the sanitizers watch, and those the process ignores
@@ -126,36 +72,14 @@ sigset_t InterruptSet() {
 
 // Async-signal-safe calls only.
 void GiveUpAll() {
-  for (Slot& slot : slots) {
+  for (const native::OutputSlot& slot : native::OutputSlots()) {
     if (!slot.used.load(std::memory_order_acquire)) continue;
-    if (slot.temp[0] != '\0') (void)unlinkat(slot.folder, slot.temp.data(), 0);
-    const int fd = slot.in_place.load();
-    if (fd >= 0) (void)ftruncate(fd, static_cast<off_t>(slot.length.load()));
-    if (slot.lock[0] != '\0') (void)unlinkat(slot.folder, slot.lock.data(), 0);
+    const int folder = Fd(slot.folder);
+    if (slot.temp[0] != '\0') (void)unlinkat(folder, slot.temp.data(), 0);
+    const intptr_t fd = slot.in_place.load();
+    if (fd >= 0) (void)ftruncate(Fd(fd), static_cast<off_t>(slot.length.load()));
+    if (slot.lock[0] != '\0') (void)unlinkat(folder, slot.lock.data(), 0);
   }
-}
-
-int TakeSlot(int folder, std::string_view temp, std::string_view lock) {
-  for (size_t i = 0; i < slots.size(); ++i) {
-    Slot& slot = slots[i];
-    if (slot.used.load() || temp.size() >= slot.temp.size() || lock.size() >= slot.lock.size()) {
-      continue;
-    }
-    slot.folder = folder;
-    std::memcpy(slot.temp.data(), temp.data(), temp.size());
-    slot.temp[temp.size()] = '\0';
-    std::memcpy(slot.lock.data(), lock.data(), lock.size());
-    slot.lock[lock.size()] = '\0';
-    slot.in_place.store(-1);
-    slot.used.store(true, std::memory_order_release);
-    return static_cast<int>(i);
-  }
-  return -1;
-}
-
-void FreeSlot(int& slot) {
-  if (slot >= 0) slots[static_cast<size_t>(slot)].used.store(false, std::memory_order_release);
-  slot = -1;
 }
 
 // Blocks every interrupt while it lives.
@@ -225,46 +149,6 @@ InterruptGuard::~InterruptGuard() {
 }
 
 // ------------------------------------------------------------- Output
-
-Output::Output(Output&& other) noexcept { *this = std::move(other); }
-
-Output& Output::operator=(Output&& other) noexcept {
-  if (this == &other) return *this;
-  Abandon();
-  name_ = std::move(other.name_);
-  found_ = std::exchange(other.found_, false);
-  mode_ = other.mode_;
-  folder_ = std::exchange(other.folder_, -1);
-  folder_path_ = std::move(other.folder_path_);
-  folder_id_ = other.folder_id_;
-  leaf_ = std::move(other.leaf_);
-  must_be_folder_ = other.must_be_folder_;
-  through_link_ = other.through_link_;
-  existing_ = other.existing_;
-  permissions_ = other.permissions_;
-  owner_ = other.owner_;
-  group_ = other.group_;
-  temp_ = std::move(other.temp_);
-  other.temp_.clear();
-  held_ = std::exchange(other.held_, -1);
-  lock_ = std::exchange(other.lock_, -1);
-  lock_name_ = std::move(other.lock_name_);
-  slot_ = std::exchange(other.slot_, -1);
-  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].folder = Fd(folder_);
-  terminal_ = other.terminal_;
-  swapped_ = other.swapped_;
-  published_ = other.published_;
-  file_ = std::move(other.file_);
-  error_ = other.error_;
-  return *this;
-}
-
-Output::~Output() { Abandon(); }
-
-bool Output::Fail(FileError error) {
-  error_ = error;
-  return false;
-}
 
 bool Output::LookAt(std::string& path, bool last, bool& done) {
   // The folder and the name in it; a name that ends in a slash must be a
@@ -365,7 +249,7 @@ bool Output::LookAgain(bool& as_found) {
 
 bool Output::TakeLock(bool& made) {
   made = false;
-  lock_name_ = Hidden(leaf_, kLockTag);
+  lock_name_ = native::Hidden(leaf_, kLockTag);
   for (int tries = 0; tries < kTries; ++tries) {
     // Read-only: the lock file is never written, only held.
     const int fd = openat(Fd(folder_), lock_name_.c_str(),
@@ -465,9 +349,7 @@ bool Output::OpenAsItIs() {
   if (fstat(fd, &st) != 0) return Fail(Errno());
   existing_ = native::InfoFromStat(st);
   file_.info_ = *existing_;
-  slot_ = TakeSlot(Fd(folder_), "", "");
-  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(fd);
-  Keep(existing_->size);
+  WriteInPlace(fd);
   return true;
 }
 
@@ -505,7 +387,7 @@ bool Output::OpenBeside() {
     return OpenAsItIs();
   }
   for (int tries = 0; tries < 100; ++tries) {
-    std::string temp = Hidden(leaf_, std::string(kTempTag) + RandomTag());
+    std::string temp = native::Hidden(leaf_, std::string(kTempTag) + native::RandomTag());
     const mode_t mode = existing_ ? static_cast<mode_t>(permissions_) : 0666;
     const int fd = openat(Fd(folder_), temp.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -518,7 +400,7 @@ bool Output::OpenBeside() {
       return existing_ ? OpenAsItIs() : Fail(error);
     }
     temp_ = std::move(temp);
-    slot_ = TakeSlot(Fd(folder_), temp_, lock_name_);
+    slot_ = native::TakeOutputSlot(folder_, temp_, lock_name_);
     mode_ = Mode::kReplace;
     file_ = File(fd, {});
     if (existing_) {
@@ -535,32 +417,12 @@ bool Output::OpenBeside() {
   return Fail(Error(EEXIST));
 }
 
-void Output::Keep(uint64_t length) {
-  if (mode_ == Mode::kInPlace && slot_ >= 0) slots[static_cast<size_t>(slot_)].length.store(length);
-}
-
-bool Output::Close() {
-  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(-1);
-  return file_.Close();
-}
-
-bool Output::Empty() {
-  if (mode_ != Mode::kInPlace || !file_.is_open()) return true;
-  Keep(0);
-  // One that is empty already is not truncated: on ext4 a truncation marks
-  // the file for writeback at close, which made closing a large merged
-  // file wait for the disk.
-  return file_.info().size == 0 || file_.Truncate(0);
-}
-
 void Output::Abandon() {
   if (published_) return;
-  if (mode_ == Mode::kInPlace && file_.is_open() && slot_ >= 0) {
-    file_.Truncate(slots[static_cast<size_t>(slot_)].length.load());
-  }
+  CutBack();
   if (!temp_.empty()) unlinkat(Fd(folder_), temp_.c_str(), 0);
   temp_.clear();
-  FreeSlot(slot_);
+  native::FreeOutputSlot(slot_);
   file_ = File();
   if (folder_ >= 0) ReleaseLock();
   if (folder_ >= 0) close(Fd(folder_));
@@ -624,7 +486,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
       if (out.swapped_) {
         Swap(folder, out.temp_.c_str(), out.leaf_.c_str());
       } else if (!out.existing_) {
-        out.temp_ = Hidden(out.leaf_, std::string(kTempTag) + RandomTag());
+        out.temp_ = native::Hidden(out.leaf_, std::string(kTempTag) + native::RandomTag());
         renameat(folder, out.leaf_.c_str(), folder, out.temp_.c_str());
       }
     }
@@ -636,7 +498,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
     if (!out->temp_.empty()) unlinkat(Fd(out->folder_), out->temp_.c_str(), 0);
     out->temp_.clear();
     out->published_ = true;
-    FreeSlot(out->slot_);
+    native::FreeOutputSlot(out->slot_);
     out->file_ = File();
     if (out->folder_ >= 0) {
       out->ReleaseLock();

@@ -32,56 +32,14 @@ FileError LastError() { return FileError::System(GetLastError()); }
 
 std::wstring WideOf(const std::string& utf8) { return native::Wide(utf8).value_or(L""); }
 
-std::string RandomTag() {
-  static std::atomic<uint64_t> counter{0};
-  uint64_t x = GetTickCount64() ^ (uint64_t{GetCurrentProcessId()} << 32) ^
-               (counter.fetch_add(1) * 0x9E3779B97F4A7C15u);
-  LARGE_INTEGER now{};
-  QueryPerformanceCounter(&now);
-  x ^= static_cast<uint64_t>(now.QuadPart);
-  constexpr std::string_view kDigits = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string tag;
-  for (int i = 0; i < 6; ++i) {
-    x = x * 6364136223846793005u + 1442695040888963407u;
-    tag += kDigits[(x >> 33) % kDigits.size()];
-  }
-  return tag;
-}
-
 // ------------------------------------------------------- the interrupts
 
-// What the console control handler gives up: the new file of each open
-// output, or the file written in place and its length. The handler runs
-// on a thread of its own; it waits for a publish under way to end, and
-// stops the run's thread before it touches anything.
-struct Slot {
-  std::atomic<bool> used{false};
-  std::array<wchar_t, 1024> temp{};
-  std::atomic<intptr_t> in_place{-1};
-  std::atomic<uint64_t> length{0};
-};
-std::array<Slot, 4> slots;
+// The console control handler runs on a thread of its own; it waits for a
+// publish under way to end, and stops the run's thread before it touches
+// anything.
 HANDLE run_thread = nullptr;
 SRWLOCK publishing = SRWLOCK_INIT;
 std::atomic<bool> interrupted{false};
-
-int TakeSlot(const std::wstring& temp) {
-  for (size_t i = 0; i < slots.size(); ++i) {
-    Slot& slot = slots[i];
-    if (slot.used.load() || temp.size() >= slot.temp.size()) continue;
-    std::wmemcpy(slot.temp.data(), temp.data(), temp.size());
-    slot.temp[temp.size()] = L'\0';
-    slot.in_place.store(-1);
-    slot.used.store(true, std::memory_order_release);
-    return static_cast<int>(i);
-  }
-  return -1;
-}
-
-void FreeSlot(int& slot) {
-  if (slot >= 0) slots[static_cast<size_t>(slot)].used.store(false, std::memory_order_release);
-  slot = -1;
-}
 
 BOOL WINAPI GiveUpAndEnd(DWORD event) {
   switch (event) {
@@ -103,7 +61,7 @@ BOOL WINAPI GiveUpAndEnd(DWORD event) {
     context.ContextFlags = CONTEXT_CONTROL;
     GetThreadContext(run_thread, &context);
   }
-  for (Slot& slot : slots) {
+  for (const native::OutputSlot& slot : native::OutputSlots()) {
     if (!slot.used.load(std::memory_order_acquire)) continue;
     const intptr_t handle = slot.in_place.load();
     if (handle != -1) {
@@ -111,7 +69,7 @@ BOOL WINAPI GiveUpAndEnd(DWORD event) {
       end.EndOfFile.QuadPart = static_cast<LONGLONG>(slot.length.load());
       SetFileInformationByHandle(ToHandle(handle), FileEndOfFileInfo, &end, sizeof end);
     }
-    if (slot.temp[0] != L'\0') DeleteFileW(slot.temp.data());
+    if (slot.temp[0] != '\0') DeleteFileW(WideOf(slot.temp.data()).c_str());
   }
   // What the default handler ends the process with; the lock files go
   // with their handles.
@@ -134,39 +92,6 @@ InterruptGuard::~InterruptGuard() {
 }
 
 // ------------------------------------------------------------- Output
-
-Output::Output(Output&& other) noexcept { *this = std::move(other); }
-
-Output& Output::operator=(Output&& other) noexcept {
-  if (this == &other) return *this;
-  Abandon();
-  name_ = std::move(other.name_);
-  found_ = std::exchange(other.found_, false);
-  mode_ = other.mode_;
-  folder_path_ = std::move(other.folder_path_);
-  folder_id_ = other.folder_id_;
-  leaf_ = std::move(other.leaf_);
-  existing_ = other.existing_;
-  permissions_ = other.permissions_;
-  temp_ = std::move(other.temp_);
-  other.temp_.clear();
-  held_ = std::exchange(other.held_, -1);
-  lock_ = std::exchange(other.lock_, -1);
-  lock_name_ = std::move(other.lock_name_);
-  slot_ = std::exchange(other.slot_, -1);
-  terminal_ = other.terminal_;
-  published_ = other.published_;
-  file_ = std::move(other.file_);
-  error_ = other.error_;
-  return *this;
-}
-
-Output::~Output() { Abandon(); }
-
-bool Output::Fail(FileError error) {
-  error_ = error;
-  return false;
-}
 
 Output Output::Find(std::string_view name) {
   Output out;
@@ -253,7 +178,7 @@ bool Output::LookAgain(bool& as_found) {
 
 bool Output::TakeLock(bool& made) {
   made = false;
-  lock_name_ = folder_path_ + "." + leaf_ + std::string(kLockTag);
+  lock_name_ = folder_path_ + native::Hidden(leaf_, kLockTag);
   // Unshared, so that a second run cannot open it; gone when the last
   // handle closes, however the process ends.
   const HANDLE lock = CreateFileW(WideOf(lock_name_).c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
@@ -322,9 +247,7 @@ bool Output::OpenAsItIs() {
   // What it holds is looked at once the lock is held.
   existing_ = native::InfoOfHandle(handle);
   if (existing_) file_.info_ = *existing_;
-  slot_ = TakeSlot(L"");
-  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(FromHandle(handle));
-  Keep(existing_ ? existing_->size : 0);
+  WriteInPlace(FromHandle(handle));
   return true;
 }
 
@@ -352,7 +275,8 @@ bool Output::OpenBeside() {
     }
   }
   for (int tries = 0; tries < 100; ++tries) {
-    std::string temp = folder_path_ + "." + leaf_ + std::string(kTempTag) + RandomTag();
+    std::string temp =
+        folder_path_ + native::Hidden(leaf_, std::string(kTempTag) + native::RandomTag());
     const HANDLE handle = CreateFileW(WideOf(temp).c_str(), GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -363,7 +287,7 @@ bool Output::OpenBeside() {
       return existing_ ? OpenAsItIs() : Fail(error);
     }
     temp_ = std::move(temp);
-    slot_ = TakeSlot(WideOf(temp_));
+    slot_ = native::TakeOutputSlot(-1, temp_, "");
     mode_ = Mode::kReplace;
     file_ = File(FromHandle(handle), native::InfoOfHandle(handle).value_or(FileInfo{}));
     native::Opened(name_, file_);
@@ -373,30 +297,13 @@ bool Output::OpenBeside() {
   return Fail(FileError::System(ERROR_FILE_EXISTS));
 }
 
-void Output::Keep(uint64_t length) {
-  if (mode_ == Mode::kInPlace && slot_ >= 0) slots[static_cast<size_t>(slot_)].length.store(length);
-}
-
-bool Output::Close() {
-  if (slot_ >= 0) slots[static_cast<size_t>(slot_)].in_place.store(-1);
-  return file_.Close();
-}
-
-bool Output::Empty() {
-  if (mode_ != Mode::kInPlace || !file_.is_open()) return true;
-  Keep(0);
-  return file_.info().size == 0 || file_.Truncate(0);
-}
-
 void Output::Abandon() {
   if (published_) return;
-  if (mode_ == Mode::kInPlace && file_.is_open() && slot_ >= 0) {
-    file_.Truncate(slots[static_cast<size_t>(slot_)].length.load());
-  }
+  CutBack();
   file_ = File();
   if (!temp_.empty()) DeleteFileW(WideOf(temp_).c_str());
   temp_.clear();
-  FreeSlot(slot_);
+  native::FreeOutputSlot(slot_);
   ReleaseLock();
   found_ = false;
 }
@@ -423,7 +330,8 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
     out.held_ = -1;
     // The old file steps aside first, so that it can be put back.
     if (out.existing_ && done < old_names.size()) {
-      old_names[done] = out.folder_path_ + "." + out.leaf_ + std::string(kOldTag) + RandomTag();
+      old_names[done] =
+          out.folder_path_ + native::Hidden(out.leaf_, std::string(kOldTag) + native::RandomTag());
       if (MoveFileExW(target.c_str(), WideOf(old_names[done]).c_str(), 0) == FALSE) {
         error = LastError();
         old_names[done].clear();
@@ -461,7 +369,7 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
     }
     out.temp_.clear();
     out.published_ = true;
-    FreeSlot(out.slot_);
+    native::FreeOutputSlot(out.slot_);
     out.file_ = File();
     out.ReleaseLock();
   }

@@ -16,6 +16,18 @@ struct Result {
 
 using testutil::TempDir;
 
+// True in a build under AddressSanitizer, which needs more address space
+// than any tight limit leaves.
+constexpr bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#elif defined(__has_feature)
+  return __has_feature(address_sanitizer);
+#else
+  return false;
+#endif
+}
+
 // Runs `command` (a shell command line) in `dir` and captures its standard
 // output and standard error.
 Result RunIn(const TempDir& dir, const std::string& command);

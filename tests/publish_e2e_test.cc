@@ -274,16 +274,6 @@ TEST(Publish, ATerminalIsRefusedAsAnOutput) {
   close(master);
 }
 
-bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-  return __has_feature(address_sanitizer);
-#else
-  return false;
-#endif
-}
-
 // From where the loader can start a tool at all to where its run
 // succeeds, in steps of 20 KiB of address space: every run either says it
 // has not enough memory, or succeeds. None dies by a signal.

@@ -101,16 +101,6 @@ class Child {
   int status_ = -1;
 };
 
-bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-  return __has_feature(address_sanitizer);
-#else
-  return false;
-#endif
-}
-
 std::string Tool(const char* binary, const std::string& args) {
   return "'" + std::string(binary) + "' " + args;
 }
