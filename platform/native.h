@@ -57,6 +57,14 @@ int TakeOutputSlot(intptr_t folder, std::string_view temp, std::string_view lock
 // Frees `slot`, and sets it to -1.
 void FreeOutputSlot(int& slot);
 
+// While outputs take their places, interrupts wait: HoldInterrupts makes
+// them wait, InterruptWaiting tells whether one came meanwhile (as the
+// error to give), LetInterruptsThrough lets it through, which ends the
+// process.
+void HoldInterrupts();
+FileError InterruptWaiting();
+void LetInterruptsThrough();
+
 // "." + `leaf` + `tag`: hidden beside the target, recognisably the tools',
 // and within the file system's name limit.
 std::string Hidden(std::string_view leaf, std::string_view tag);

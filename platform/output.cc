@@ -1,5 +1,7 @@
 // What Output does alike on every platform: the names beside a target,
 // the table an interrupt reads, and an output's state.
+#include "platform/output.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <utility>
 
 #include "platform/native.h"
-#include "platform/output.h"
 
 namespace blkmerge::platform {
 namespace {
@@ -107,6 +108,7 @@ Output& Output::operator=(Output&& other) noexcept {
   slot_ = std::exchange(other.slot_, -1);
   terminal_ = other.terminal_;
   swapped_ = other.swapped_;
+  aside_ = std::move(other.aside_);
   published_ = other.published_;
   file_ = std::move(other.file_);
   error_ = other.error_;
@@ -150,6 +152,29 @@ void Output::CutBack() {
   if (mode_ == Mode::kInPlace && file_.is_open() && slot != nullptr) {
     file_.Truncate(slot->length.load());
   }
+}
+
+int Publish(std::span<Output* const> outputs, FileError& error) {
+  // Interrupts wait until the last rename is done. One that comes before
+  // it puts everything back as it was, and ends the process once let
+  // through; the last rename is the point where the run has succeeded.
+  struct Held {
+    Held() { native::HoldInterrupts(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() { native::LetInterruptsThrough(); }
+  } const held;
+  size_t done = 0;
+  for (; done < outputs.size(); ++done) {
+    if ((error = native::InterruptWaiting()) || (error = outputs[done]->TakePlace())) break;
+  }
+  if (done == outputs.size()) {
+    for (Output* out : outputs) out->Published();
+    return -1;
+  }
+  for (size_t i = done; i-- > 0;) outputs[i]->GiveBackPlace();
+  for (Output* out : outputs) out->Abandon();
+  return static_cast<int>(done);
 }
 
 }  // namespace blkmerge::platform

@@ -119,6 +119,13 @@ class Output {
   // Takes the name's lock, or fails; `made` says whether the lock file
   // could be made at all.
   bool TakeLock(bool& made);
+  // The steps of Publish for one output. TakePlace puts a new file in the
+  // target's place, keeping the old one aside; GiveBackPlace undoes that;
+  // Published lets the old file and the lock go. Nothing to do for an
+  // output written in place or directly.
+  FileError TakePlace();
+  void GiveBackPlace();
+  void Published();
   // Registers a file written in place, `handle`, with the interrupt table.
   void WriteInPlace(intptr_t handle);
   // Cuts a file written in place back to what Keep last said.
@@ -147,7 +154,8 @@ class Output {
   std::string lock_name_;
   int slot_ = -1;  // in the interrupt table
   bool terminal_ = false;
-  bool swapped_ = false;  // Publish: the old file holds the new file's name
+  bool swapped_ = false;  // Publish: the new file is in the target's place
+  std::string aside_;     // Windows, Publish: where the old file was moved
   bool published_ = false;
   File file_;
   FileError error_;

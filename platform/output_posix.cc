@@ -82,33 +82,28 @@ void GiveUpAll() {
   }
 }
 
-// Blocks every interrupt while it lives.
-class Deferred {
- public:
-  Deferred() {
-    const sigset_t set = InterruptSet();
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  Deferred(const Deferred&) = delete;
-  Deferred& operator=(const Deferred&) = delete;
-  ~Deferred() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  // True when an interrupt came meanwhile.
-  static bool Pending() {
-    sigset_t pending;
-    sigemptyset(&pending);
-    sigpending(&pending);
-    const sigset_t set = InterruptSet();
-    for (int s = 1; s < NSIG; ++s) {
-      if (sigismember(&set, s) == 1 && sigismember(&pending, s) == 1) return true;
-    }
-    return false;
-  }
-
- private:
-  sigset_t old_{};
-};
+// The signal mask before HoldInterrupts.
+sigset_t held_from{};
 
 }  // namespace
+
+void native::HoldInterrupts() {
+  const sigset_t set = InterruptSet();
+  sigprocmask(SIG_BLOCK, &set, &held_from);
+}
+
+FileError native::InterruptWaiting() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  const sigset_t set = InterruptSet();
+  for (int s = 1; s < NSIG; ++s) {
+    if (sigismember(&set, s) == 1 && sigismember(&pending, s) == 1) return Error(EINTR);
+  }
+  return {};
+}
+
+void native::LetInterruptsThrough() { sigprocmask(SIG_SETMASK, &held_from, nullptr); }
 
 extern "C" void BlkmergeGiveUpAndEnd(int signal_number) {
   GiveUpAll();
@@ -449,64 +444,46 @@ bool NoSwap(int /*error*/) { return true; }
 
 }  // namespace
 
-int Publish(std::span<Output* const> outputs, FileError& error) {
-  // Interrupts wait until the last rename is done. One that comes before
-  // it puts everything back as it was, and ends the process once let
-  // through; the last rename is the point where the run has succeeded.
-  const Deferred deferred;
-  size_t done = 0;
-  for (; done < outputs.size(); ++done) {
-    Output& out = *outputs[done];
-    if (Deferred::Pending()) {
-      error = Error(EINTR);
-      break;
-    }
-    if (out.mode_ != Output::Mode::kReplace) continue;
-    if ((error = native::RenameFault(out.file_))) break;
-    const int folder = Fd(out.folder_);
-    // With an old file, the two names are swapped, so that the old file
-    // can be put back while the other outputs are not yet in place.
-    out.swapped_ = out.existing_ && Swap(folder, out.temp_.c_str(), out.leaf_.c_str());
-    if (out.swapped_) continue;
-    if ((!out.existing_ || NoSwap(errno)) &&
-        renameat(folder, out.temp_.c_str(), folder, out.leaf_.c_str()) == 0) {
-      out.temp_.clear();
-      continue;
-    }
-    error = Errno();
-    break;
+FileError Output::TakePlace() {
+  if (mode_ != Mode::kReplace) return {};
+  if (const FileError error = native::RenameFault(file_)) return error;
+  const int folder = Fd(folder_);
+  // With an old file, the two names are swapped, so that the old file can
+  // be put back while the other outputs are not yet in place.
+  swapped_ = existing_ && Swap(folder, temp_.c_str(), leaf_.c_str());
+  if (swapped_) return {};
+  if ((!existing_ || NoSwap(errno)) &&
+      renameat(folder, temp_.c_str(), folder, leaf_.c_str()) == 0) {
+    temp_.clear();
+    return {};
   }
-  if (done < outputs.size()) {
-    // Back as they were: swapped names swapped again, a new name moved
-    // back to the hidden one, which Abandon then removes.
-    for (size_t i = done; i-- > 0;) {
-      Output& out = *outputs[i];
-      if (out.mode_ != Output::Mode::kReplace) continue;
-      const int folder = Fd(out.folder_);
-      if (out.swapped_) {
-        Swap(folder, out.temp_.c_str(), out.leaf_.c_str());
-      } else if (!out.existing_) {
-        out.temp_ = native::Hidden(out.leaf_, std::string(kTempTag) + native::RandomTag());
-        renameat(folder, out.leaf_.c_str(), folder, out.temp_.c_str());
-      }
-    }
-    for (Output* out : outputs) out->Abandon();
-    return static_cast<int>(done);
+  return Errno();
+}
+
+void Output::GiveBackPlace() {
+  if (mode_ != Mode::kReplace) return;
+  const int folder = Fd(folder_);
+  if (swapped_) {
+    Swap(folder, temp_.c_str(), leaf_.c_str());
+  } else if (!existing_ && temp_.empty()) {
+    // A new name moved back to a hidden one, which Abandon then removes.
+    temp_ = native::Hidden(leaf_, std::string(kTempTag) + native::RandomTag());
+    renameat(folder, leaf_.c_str(), folder, temp_.c_str());
   }
-  for (Output* out : outputs) {
-    // A swapped hidden name now holds the old file.
-    if (!out->temp_.empty()) unlinkat(Fd(out->folder_), out->temp_.c_str(), 0);
-    out->temp_.clear();
-    out->published_ = true;
-    native::FreeOutputSlot(out->slot_);
-    out->file_ = File();
-    if (out->folder_ >= 0) {
-      out->ReleaseLock();
-      close(Fd(out->folder_));
-    }
-    out->folder_ = -1;
+}
+
+void Output::Published() {
+  // A swapped hidden name now holds the old file.
+  if (!temp_.empty()) unlinkat(Fd(folder_), temp_.c_str(), 0);
+  temp_.clear();
+  published_ = true;
+  native::FreeOutputSlot(slot_);
+  file_ = File();
+  if (folder_ >= 0) {
+    ReleaseLock();
+    close(Fd(folder_));
   }
-  return -1;
+  folder_ = -1;
 }
 
 }  // namespace blkmerge::platform

@@ -308,73 +308,59 @@ void Output::Abandon() {
   found_ = false;
 }
 
-int Publish(std::span<Output* const> outputs, FileError& error) {
-  AcquireSRWLockExclusive(&publishing);
-  size_t done = 0;
-  std::array<std::string, 2> old_names;  // where each old file went meanwhile
-  for (; done < outputs.size(); ++done) {
-    Output& out = *outputs[done];
-    if (interrupted.load()) {
-      error = FileError::System(ERROR_OPERATION_ABORTED);
-      break;
+void native::HoldInterrupts() { AcquireSRWLockExclusive(&publishing); }
+
+FileError native::InterruptWaiting() {
+  return interrupted.load() ? FileError::System(ERROR_OPERATION_ABORTED) : FileError{};
+}
+
+void native::LetInterruptsThrough() { ReleaseSRWLockExclusive(&publishing); }
+
+FileError Output::TakePlace() {
+  if (mode_ != Mode::kReplace) return {};
+  if (const FileError error = native::RenameFault(file_)) return error;
+  const std::wstring target = WideOf(folder_path_ + leaf_);
+  const std::wstring temp = WideOf(temp_);
+  // The new file takes the old one's attributes, without the hidden one.
+  const DWORD attributes =
+      existing_ && permissions_ != 0 ? permissions_ : DWORD{FILE_ATTRIBUTE_NORMAL};
+  SetFileAttributesW(temp.c_str(), attributes);
+  if (held_ != -1) CloseHandle(ToHandle(held_));
+  held_ = -1;
+  // The old file steps aside first, so that it can be put back.
+  if (existing_) {
+    aside_ = folder_path_ + native::Hidden(leaf_, std::string(kOldTag) + native::RandomTag());
+    if (MoveFileExW(target.c_str(), WideOf(aside_).c_str(), 0) == FALSE) {
+      aside_.clear();
+      return LastError();
     }
-    if (out.mode_ != Output::Mode::kReplace) continue;
-    if ((error = native::RenameFault(out.file_))) break;
-    const std::wstring target = WideOf(out.folder_path_ + out.leaf_);
-    const std::wstring temp = WideOf(out.temp_);
-    // The new file takes the old one's attributes, without the hidden one.
-    SetFileAttributesW(temp.c_str(), out.existing_ ? (out.permissions_ == 0 ? FILE_ATTRIBUTE_NORMAL
-                                                                            : out.permissions_)
-                                                   : FILE_ATTRIBUTE_NORMAL);
-    if (out.held_ != -1) CloseHandle(ToHandle(out.held_));
-    out.held_ = -1;
-    // The old file steps aside first, so that it can be put back.
-    if (out.existing_ && done < old_names.size()) {
-      old_names[done] =
-          out.folder_path_ + native::Hidden(out.leaf_, std::string(kOldTag) + native::RandomTag());
-      if (MoveFileExW(target.c_str(), WideOf(old_names[done]).c_str(), 0) == FALSE) {
-        error = LastError();
-        old_names[done].clear();
-        break;
-      }
-    }
-    if (MoveFileExW(temp.c_str(), target.c_str(), 0) == FALSE) {
-      error = LastError();
-      if (!old_names[done].empty()) {
-        MoveFileExW(WideOf(old_names[done]).c_str(), target.c_str(), 0);
-        old_names[done].clear();
-      }
-      break;
-    }
-    out.swapped_ = true;
   }
-  if (done < outputs.size()) {
-    for (size_t i = done; i-- > 0;) {
-      Output& out = *outputs[i];
-      if (!out.swapped_) continue;
-      const std::wstring target = WideOf(out.folder_path_ + out.leaf_);
-      MoveFileExW(target.c_str(), WideOf(out.temp_).c_str(), 0);
-      if (i < old_names.size() && !old_names[i].empty()) {
-        MoveFileExW(WideOf(old_names[i]).c_str(), target.c_str(), 0);
-      }
-    }
-    for (Output* out : outputs) out->Abandon();
-    ReleaseSRWLockExclusive(&publishing);
-    return static_cast<int>(done);
+  if (MoveFileExW(temp.c_str(), target.c_str(), 0) == FALSE) {
+    const FileError error = LastError();
+    if (!aside_.empty()) MoveFileExW(WideOf(aside_).c_str(), target.c_str(), 0);
+    aside_.clear();
+    return error;
   }
-  for (size_t i = 0; i < outputs.size(); ++i) {
-    Output& out = *outputs[i];
-    if (i < old_names.size() && !old_names[i].empty()) {
-      DeleteFileW(WideOf(old_names[i]).c_str());
-    }
-    out.temp_.clear();
-    out.published_ = true;
-    native::FreeOutputSlot(out.slot_);
-    out.file_ = File();
-    out.ReleaseLock();
-  }
-  ReleaseSRWLockExclusive(&publishing);
-  return -1;
+  swapped_ = true;
+  return {};
+}
+
+void Output::GiveBackPlace() {
+  if (!swapped_) return;
+  const std::wstring target = WideOf(folder_path_ + leaf_);
+  MoveFileExW(target.c_str(), WideOf(temp_).c_str(), 0);
+  if (!aside_.empty()) MoveFileExW(WideOf(aside_).c_str(), target.c_str(), 0);
+  aside_.clear();
+}
+
+void Output::Published() {
+  if (!aside_.empty()) DeleteFileW(WideOf(aside_).c_str());
+  aside_.clear();
+  temp_.clear();
+  published_ = true;
+  native::FreeOutputSlot(slot_);
+  file_ = File();
+  ReleaseLock();
 }
 
 }  // namespace blkmerge::platform
