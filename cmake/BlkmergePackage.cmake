@@ -24,10 +24,8 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   # The tools this tree built, stripped: in the windows preset the very
-  # programs its tests ran under wine, built for release with debug
-  # information (RelWithDebInfo), which stays in the unstripped programs
-  # in the build tree. The tools carry no test seam (see the platform
-  # layer in CMakeLists.txt).
+  # programs its tests ran under wine, built for release. The tools carry
+  # no test seam (see the platform layer in CMakeLists.txt).
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows-x86_64)
   include(CPack)
