@@ -52,9 +52,6 @@ void native::Opened(std::string_view name, const File& file) {
 FileError native::RenameFault(const File& file) {
   return seam::FaultAt(Fault::Op::kRename, file.info().id);
 }
-#else
-void native::Opened(std::string_view /*name*/, const File& /*file*/) {}
-FileError native::RenameFault(const File& /*file*/) { return {}; }
 #endif
 
 std::string Describe(const FileError& error, FileKind kind) {
