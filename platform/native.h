@@ -34,13 +34,12 @@ FileInfo InfoFromStat(const struct ::stat& st);
 // The fault seam's hooks for what File alone does not do (see
 // platform/fault.h); builds without the seam meet nothing. Opened binds the
 // faults for `name` to `file`, just opened under that name or in its place;
-// RenameFault is what renaming `file` meets.
+// RenameFault is what renaming `file` meets, and exists only with the seam.
 #ifdef BLKMERGE_FAULTS
 void Opened(std::string_view name, const File& file);
 FileError RenameFault(const File& file);
 #else
 inline void Opened(std::string_view /*name*/, const File& /*file*/) {}
-inline FileError RenameFault(const File& /*file*/) { return {}; }
 #endif
 
 // What an interrupt gives up of each open output: its new file and its

@@ -318,7 +318,9 @@ void native::LetInterruptsThrough() { ReleaseSRWLockExclusive(&publishing); }
 
 FileError Output::TakePlace() {
   if (mode_ != Mode::kReplace) return {};
+#ifdef BLKMERGE_FAULTS
   if (const FileError error = native::RenameFault(file_)) return error;
+#endif
   const std::wstring target = WideOf(folder_path_ + leaf_);
   const std::wstring temp = WideOf(temp_);
   // The new file takes the old one's attributes, without the hidden one.
