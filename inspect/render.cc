@@ -72,7 +72,10 @@ std::string Json(const std::vector<Finding>& findings, const std::string& noun) 
 
 std::string JsonStrings(const std::vector<std::string>& texts) {
   std::string s = "[";
-  for (const std::string& text : texts) s += (s.size() > 1 ? "," : "") + JsonString(text);
+  for (const std::string& text : texts) {
+    if (s.size() > 1) s += ',';
+    s += JsonString(text);
+  }
   return s + "]";
 }
 
