@@ -39,7 +39,10 @@ std::string native::Hidden(std::string_view leaf, std::string_view tag) {
     for (const char c : leaf) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
     std::array<char, 20> hex{};
     std::snprintf(hex.data(), hex.size(), "~%016llx", static_cast<unsigned long long>(hash));
-    name.append(leaf.substr(0, kKeptName)).append(hex.data());
+    // Cut where a character starts, so that the name stays UTF-8.
+    size_t kept = kKeptName;
+    while (kept > 0 && (static_cast<unsigned char>(leaf[kept]) & 0xC0) == 0x80) --kept;
+    name.append(leaf.substr(0, kept)).append(hex.data());
   }
   return name.append(tag);
 }
@@ -166,7 +169,12 @@ int Publish(std::span<Output* const> outputs, FileError& error) {
   } const held;
   size_t done = 0;
   for (; done < outputs.size(); ++done) {
-    if ((error = native::InterruptWaiting()) || (error = outputs[done]->TakePlace())) break;
+    Output& out = *outputs[done];
+    if ((error = native::InterruptWaiting())) break;
+#ifdef BLKMERGE_FAULTS
+    if (out.mode_ == Output::Mode::kReplace && (error = native::RenameFault(out.file_))) break;
+#endif
+    if ((error = out.TakePlace())) break;
   }
   if (done == outputs.size()) {
     for (Output* out : outputs) out->Published();

@@ -446,9 +446,6 @@ bool NoSwap(int /*error*/) { return true; }
 
 FileError Output::TakePlace() {
   if (mode_ != Mode::kReplace) return {};
-#ifdef BLKMERGE_FAULTS
-  if (const FileError error = native::RenameFault(file_)) return error;
-#endif
   const int folder = Fd(folder_);
   // With an old file, the two names are swapped, so that the old file can
   // be put back while the other outputs are not yet in place.

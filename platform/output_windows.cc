@@ -69,7 +69,13 @@ BOOL WINAPI GiveUpAndEnd(DWORD event) {
       end.EndOfFile.QuadPart = static_cast<LONGLONG>(slot.length.load());
       SetFileInformationByHandle(ToHandle(handle), FileEndOfFileInfo, &end, sizeof end);
     }
-    if (slot.temp[0] != '\0') DeleteFileW(WideOf(slot.temp.data()).c_str());
+    // Into a buffer of the handler's own: the run, stopped, may hold the
+    // heap's lock. UTF-8 takes no more UTF-16 units than it has bytes.
+    std::array<wchar_t, sizeof slot.temp> temp{};
+    if (slot.temp[0] != '\0' && MultiByteToWideChar(CP_UTF8, 0, slot.temp.data(), -1, temp.data(),
+                                                    static_cast<int>(temp.size())) > 0) {
+      DeleteFileW(temp.data());
+    }
   }
   // What the default handler ends the process with; the lock files go
   // with their handles.
@@ -318,9 +324,6 @@ void native::LetInterruptsThrough() { ReleaseSRWLockExclusive(&publishing); }
 
 FileError Output::TakePlace() {
   if (mode_ != Mode::kReplace) return {};
-#ifdef BLKMERGE_FAULTS
-  if (const FileError error = native::RenameFault(file_)) return error;
-#endif
   const std::wstring target = WideOf(folder_path_ + leaf_);
   const std::wstring temp = WideOf(temp_);
   // The new file takes the old one's attributes, without the hidden one.

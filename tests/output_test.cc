@@ -55,6 +55,26 @@ TEST(Output, TheOldFileStaysUntilTheNewOneIsPublished) {
   EXPECT_EQ(dir.Files(), Files({"out"}));
 }
 
+// The hidden names of a long name keep its start, cut where a character
+// starts: they stay UTF-8, which a Windows name must be to be opened.
+TEST(Output, TheHiddenNamesOfALongNameKeepWholeCharacters) {
+  const TempDir dir;
+  std::string name;
+  for (int i = 0; i < 70; ++i) name += "\xE2\x82\xAC";  // 210 bytes
+  Output out = Opened(dir.At(name));
+  Files hidden;
+  for (const std::string& file : dir.Files()) {
+    const size_t kept = file.find('~');
+    ASSERT_NE(kept, std::string::npos) << file;
+    EXPECT_EQ(file.substr(0, kept), "." + name.substr(0, kept - 1)) << file;
+    EXPECT_EQ((kept - 1) % 3, 0u) << file;
+    hidden.push_back(file.substr(kept));
+  }
+  EXPECT_EQ(hidden.size(), 2u) << "the lock file and the new file";
+  out.Abandon();
+  EXPECT_EQ(dir.Files(), Files{});
+}
+
 TEST(Output, ANewNameIsThereOnlyOncePublished) {
   const TempDir dir;
   {
