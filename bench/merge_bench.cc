@@ -286,14 +286,6 @@ void PrintRow(const std::string& name, const std::string& what, const Timings& t
   std::fflush(stdout);
 }
 
-bool SameShapes(const Case& a, const Case& b) {
-  return std::equal(a.shapes.begin(), a.shapes.end(), b.shapes.begin(), b.shapes.end(),
-                    [](const Shape& x, const Shape& y) {
-                      return x.n == y.n && x.m == y.m && x.k == y.k && x.seed == y.seed &&
-                             x.extra == y.extra;
-                    });
-}
-
 // `run`, with `files` evicted from the page cache first where `cold`.
 std::function<Sample()> Cold(bool cold, std::vector<std::string> files,
                              std::function<Sample()> run) {
@@ -356,16 +348,13 @@ bool RunCase(const Case& c, const std::string& blkmerge, const std::string& blki
     return s;
   });
 
-  if (c.cold) {
-    Rounds(1, {run_tool, run_cat, run_floor});  // warm-up
-    const std::vector<std::vector<Sample>> samples = Rounds(pairs, {run_tool, run_cat, run_floor});
-    PrintRow(c.name, c.what, Paired(samples[0], samples[1]), ok);
+  std::vector<std::function<Sample()>> runs{run_tool, run_cat};
+  if (c.cold) runs.push_back(run_floor);
+  Rounds(1, runs);  // warm-up
+  const std::vector<std::vector<Sample>> samples = Rounds(pairs, runs);
+  PrintRow(c.name, c.what, Paired(samples[0], samples[1]), ok);
+  if (c.cold)
     PrintRow(c.name + "-floor", "4 cats to /dev/null", Paired(samples[0], samples[2]), ok);
-  } else {
-    run_tool();  // warm-up
-    run_cat();
-    PrintRow(c.name, c.what, Alternate(pairs, run_tool, run_cat), ok);
-  }
 
   if (!blkinspect.empty() && !c.rerun) {
     // The outputs stay for blkinspect to check against the inputs.
@@ -386,8 +375,6 @@ bool RunCase(const Case& c, const std::string& blkmerge, const std::string& blki
     run_cat_all();
     const Timings inspected = Alternate(pairs, run_inspect, run_cat_all);
     PrintRow(c.name + "-inspect", "and the merged file", inspected, ok);
-    fs::remove(kMerged, ec);
-    fs::remove(kConsFix, ec);
   }
   fs::remove(kMerged, ec);
   fs::remove(kConsFix, ec);
@@ -456,8 +443,8 @@ int main(int argc, char** argv) {
     if (only.empty() || only == c.name) cases.push_back(c);
   }
   for (size_t i = 0; i < cases.size(); ++i) {
-    const bool made = i > 0 && SameShapes(cases[i - 1], cases[i]);
-    const bool keep = i + 1 < cases.size() && SameShapes(cases[i], cases[i + 1]);
+    const bool made = i > 0 && cases[i - 1].shapes == cases[i].shapes;
+    const bool keep = i + 1 < cases.size() && cases[i].shapes == cases[i + 1].shapes;
     ok = RunCase(cases[i], tool, inspect, pairs, made, keep) && ok;
   }
   std::printf(

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the bench tree (the tool, optimised as in the release tree, beside
 # the benchmarks) and runs the tool against cat on inputs made by the fixture
-# builder (see merge_bench.cc), then blkinspect --job on the outputs against
-# cat of the merged file and the inputs. Extra arguments go to the runner:
+# builder (see merge_bench.cc), then, but for the -rerun cases, blkinspect
+# --job on the outputs against cat of the merged file and the inputs. Extra
+# arguments go to the runner:
 # --pairs N, --case NAME (large, large-rerun, large-cold, small, small-rerun,
 # small-cold, grow-8M, grow-256M), --dir DIR, --evict drop|fadvise.
 set -euo pipefail

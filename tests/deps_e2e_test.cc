@@ -55,7 +55,7 @@ TEST(Deps, AJobBlkmergeRefusesGetsItsLineAndTheInputsAreNotOpened) {
     EXPECT_EQ(run.status, 1) << job;
     EXPECT_EQ(deps.status, 1) << job;
     EXPECT_EQ(deps.output, run.output) << job;
-    EXPECT_EQ(deps.error, "blkinspect" + run.error.substr(std::string("blkmerge").size())) << job;
+    EXPECT_EQ(deps.error, AsInspector(run.error)) << job;
   }
   // A missing or damaged input fails the run, not the rule: the build
   // needs to know of the input all the more.
@@ -96,9 +96,12 @@ TEST(Deps, NinjaAndMakeRebuildWhenTheJobOrAnInputChanges) {
       {"make", "Makefile", "merged$$.out:\n\t" + pack + "\n-include pack.d\n",
        "make: 'merged$.out' is up to date.\n"},
   };
+  int built = 0;
   for (const Tool& tool : tools) {
+    SCOPED_TRACE(tool.program);
     TempDir dir;
-    if (!Have(dir, tool.program)) GTEST_SKIP() << "needs " << tool.program;
+    if (!Have(dir, tool.program)) continue;
+    ++built;
     dir.Write(tool.file, tool.text);
     dir.Write("my job.txt", "merged$.out cons_fix.out 1 2 3 4 in$1.src first a#b.src second " +
                                 std::string("x:y\\z.src third in$1.src fourth"));
@@ -128,6 +131,7 @@ TEST(Deps, NinjaAndMakeRebuildWhenTheJobOrAnInputChanges) {
       EXPECT_EQ(RunIn(dir, build).output, tool.nothing) << changed;
     }
   }
+  if (built == 0) GTEST_SKIP() << "needs ninja or make";
 }
 
 }  // namespace

@@ -157,18 +157,6 @@ TEST(Run, UsageLine) {
   }
 }
 
-// Each line of `error` with the prefix "blkmerge: " made "blkinspect: ".
-std::string AsInspector(const std::string& error) {
-  std::string out;
-  for (size_t at = 0; at < error.size();) {
-    const size_t end = std::min(error.find('\n', at), error.size() - 1) + 1;
-    const std::string line = error.substr(at, end - at);
-    out += line.starts_with("blkmerge: ") ? "blkinspect: " + line.substr(10) : line;
-    at = end;
-  }
-  return out;
-}
-
 // Each character of `text` followed by a zero byte: ASCII as UTF-16LE.
 std::string Utf16(const std::string& text) {
   std::string out;

@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +34,17 @@ Result RunIn(const TempDir& dir, const std::string& command) {
 Result Blkmerge(const TempDir& dir, const std::string& args) {
   // A tool that hangs fails its test instead of stalling the whole suite.
   return RunIn(dir, std::string("timeout 60 '") + BLKMERGE_BINARY + "' " + args);
+}
+
+std::string AsInspector(const std::string& error) {
+  std::string out;
+  for (size_t at = 0; at < error.size();) {
+    const size_t end = std::min(error.find('\n', at), error.size() - 1) + 1;
+    const std::string line = error.substr(at, end - at);
+    out += line.starts_with("blkmerge: ") ? "blkinspect: " + line.substr(10) : line;
+    at = end;
+  }
+  return out;
 }
 
 }  // namespace blkmerge::e2e

@@ -37,6 +37,10 @@ Result RunIn(const TempDir& dir, const std::string& command);
 // killed and gives the status 124.
 Result Blkmerge(const TempDir& dir, const std::string& args);
 
+// Each line of `error` with the prefix "blkmerge: " made "blkinspect: ":
+// what blkinspect says where it says what blkmerge says.
+std::string AsInspector(const std::string& error);
+
 }  // namespace blkmerge::e2e
 
 #endif  // BLKMERGE_TESTS_E2E_UTIL_H_

@@ -23,6 +23,8 @@ struct Shape {
   int32_t k = 2;
   uint32_t seed = 1;
   uint32_t extra = 0;
+
+  friend bool operator==(const Shape&, const Shape&) = default;
 };
 
 Bytes MakeInput(const Shape& shape);

@@ -156,7 +156,7 @@ TEST(Plan, SaysWhatBlkmergeSaysOnEveryFailureItCanKnow) {
     EXPECT_EQ(Lines(plan.output, "block "), Lines(run.output, "Processed ")) << plan.output;
     // Where the plan says why on standard error, it says what blkmerge says.
     if (!plan.error.empty()) {
-      EXPECT_EQ(plan.error, "blkinspect" + run.error.substr(std::string("blkmerge").size()));
+      EXPECT_EQ(plan.error, AsInspector(run.error));
     }
   }
 }
@@ -289,7 +289,7 @@ TEST(Plan, JsonHoldsTheSamePlan) {
       "True None lone.txt out.bin fix.bin [('a.src', 'first', 8, 196, 1, 1, 2)] [] 204 0 0 "
       "['lone.txt:1:37: warning: the input name \"b.src\" at the end of the job has no "
       "alias, and is ignored (an alias forgotten earlier shifts every later pair by one)']\n");
-  EXPECT_EQ(lone.error, "blkinspect: " + Blkmerge(dir, "lone.txt").error.substr(10));
+  EXPECT_EQ(lone.error, AsInspector(Blkmerge(dir, "lone.txt").error));
 }
 
 }  // namespace

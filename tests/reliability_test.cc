@@ -484,9 +484,7 @@ TEST(FailingFileCalls, EndTheRunAsEveryFailedRunEnds) {
   const Bytes big = fixture::MakeInput({.n = 5000, .m = 1, .k = 2, .seed = 4});
   const std::string two = "a.src first a.src second";
   const std::string processed = "Processed a.src as first\nProcessed a.src as second\n";
-  const Bytes first = fixture::ExpectedMerged({a}, {"first"}, kNumbers);
   const Bytes both = fixture::ExpectedMerged({a, a}, {"first", "second"}, kNumbers);
-  const Bytes three = fixture::ExpectedMerged({a, a, a}, {"first", "second", "third"}, kNumbers);
   const std::vector<std::string> outputs = {"out.bin", "fix.bin"};
   const std::string io_error = ": Input/output error\n";
   const std::string full = ": No space left on device\n";

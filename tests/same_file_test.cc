@@ -15,8 +15,8 @@ namespace {
 class Dir : public testutil::TempDir {
  public:
   Dir() {
-    fixture::WriteFile(At("a.src"), {1});
-    fixture::WriteFile(At("b.src"), {2});
+    Write("a.src", fixture::Bytes{1});
+    Write("b.src", fixture::Bytes{2});
   }
 };
 
