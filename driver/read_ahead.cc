@@ -1,12 +1,14 @@
 #include "driver/read_ahead.h"
 
+#include <cstdint>
 #include <utility>
 
 namespace blkmerge {
 
 ReadAhead::ReadAhead(const std::vector<Pair>& pairs, const ReadAheadPlan::Limits& limits)
     : pairs_(pairs),
-      piece_(limits.piece),
+      // Without hints, no input is worth looking at (see OpenNow).
+      piece_(platform::CanHintReads() ? limits.piece : UINT64_MAX),
       plan_(pairs.size(), platform::CanHintReads() ? limits : ReadAheadPlan::Limits{}) {}
 
 ReadAhead::Input ReadAhead::OpenNow(size_t i) const {

@@ -36,6 +36,30 @@ void ReadAheadPlan::Begin(size_t i, std::optional<uint64_t> size) {
   unwanted_ = 0;
 }
 
+// Stretches that overlap (only a damaged input's can) are read as one
+// union, front to back, so that no byte is counted twice.
+size_t ReadAheadPlan::Unite(std::array<Stretch, kMaxStretches>& given, size_t count) {
+  std::array<Stretch, kMaxStretches> sorted = given;
+  for (size_t s = 1; s < count; ++s) {
+    for (size_t t = s; t > 0 && sorted[t].offset < sorted[t - 1].offset; --t) {
+      std::swap(sorted[t], sorted[t - 1]);
+    }
+  }
+  bool overlap = false;
+  for (size_t s = 1; s < count; ++s) overlap = overlap || sorted[s].offset < sorted[s - 1].end;
+  if (!overlap) return count;
+  size_t merged = 0;
+  for (size_t s = 0; s < count; ++s) {
+    if (merged > 0 && sorted[s].offset <= sorted[merged - 1].end) {
+      sorted[merged - 1].end = std::max(sorted[merged - 1].end, sorted[s].end);
+    } else {
+      sorted[merged++] = sorted[s];
+    }
+  }
+  given = sorted;
+  return merged;
+}
+
 void ReadAheadPlan::Expect(std::span<const Extent> stretches) {
   if (!size_) return;
   std::array<Stretch, kMaxStretches> given{};
@@ -46,32 +70,22 @@ void ReadAheadPlan::Expect(std::span<const Extent> stretches) {
     const uint64_t end = e.offset + std::min(e.length, *size_ - e.offset);
     given[count++] = {.offset = e.offset, .end = end, .hinted = e.offset, .read = e.offset};
   }
-  // Stretches that overlap (only a damaged input's can) are read as one
-  // union, front to back, so that no byte is counted twice.
-  std::array<Stretch, kMaxStretches> sorted = given;
-  for (size_t s = 1; s < count; ++s) {
-    for (size_t t = s; t > 0 && sorted[t].offset < sorted[t - 1].offset; --t) {
-      std::swap(sorted[t], sorted[t - 1]);
-    }
-  }
-  bool overlap = false;
-  for (size_t s = 1; s < count; ++s) overlap = overlap || sorted[s].offset < sorted[s - 1].end;
-  if (overlap) {
-    size_t merged = 0;
-    for (size_t s = 0; s < count; ++s) {
-      if (merged > 0 && sorted[s].offset <= sorted[merged - 1].end) {
-        sorted[merged - 1].end = std::max(sorted[merged - 1].end, sorted[s].end);
-      } else {
-        sorted[merged++] = sorted[s];
-      }
-    }
-    given = sorted;
-    count = merged;
-  }
+  count = Unite(given, count);
 
+  const auto same_bounds = [](const Stretch& a, const Stretch& b) {
+    return a.offset == b.offset && a.end == b.end;
+  };
+  if (expected_ &&
+      std::equal(given.begin(), given.begin() + static_cast<std::ptrdiff_t>(count),
+                 stretches_.begin(),
+                 stretches_.begin() + static_cast<std::ptrdiff_t>(stretch_count_), same_bounds)) {
+    // Told the same again (a checker reads the head, then the rewrite
+    // does): what was hinted and read stays as it is.
+    return;
+  }
   if (expected_) {
-    // Told again: every byte hinted so far stays counted until the input
-    // is done, and the new stretches are hinted afresh.
+    // Told other stretches: every byte hinted so far stays counted until
+    // the input is done, and the new stretches are hinted afresh.
     unwanted_ = CurrentAhead();
   } else {
     // The start hinted so far is counted in the stretches it covers, the

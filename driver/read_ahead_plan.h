@@ -87,6 +87,9 @@ class ReadAheadPlan {
   };
 
   uint64_t CurrentAhead() const;
+  // `given`'s first `count` stretches with overlapping ones made one;
+  // how many there are then.
+  static size_t Unite(std::array<Stretch, kMaxStretches>& given, size_t count);
   bool Fits(uint64_t length) const { return Ahead() + length <= limits_.window; }
   // The hint of up to a piece of [from, to) of `input`, counted by `hinted`.
   Step HintUpTo(size_t input, uint64_t from, uint64_t to, uint64_t& hinted);

@@ -108,12 +108,6 @@ class NamedFile {
 
 }  // namespace
 
-bool SameFile(const std::string& a, const std::string& b) {
-  NamedFile fa(a);
-  NamedFile fb(b);
-  return fa.SameAs(fb).has_value();
-}
-
 Failure CheckTargetsApart(const Job& job, const platform::Output& merged,
                           const platform::Output& cons_fix) {
   if (!merged.SameTarget(cons_fix)) return {};

@@ -2,7 +2,6 @@
 #ifndef BLKMERGE_DRIVER_SAME_FILE_H_
 #define BLKMERGE_DRIVER_SAME_FILE_H_
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -12,12 +11,6 @@
 #include "platform/output.h"
 
 namespace blkmerge {
-
-// True when `a` and `b` name the same file: the same file identity where
-// both exist (links followed), otherwise the same normalised absolute path
-// as the file system compares names (see platform::SamePathName). A name
-// that cannot name a file at all is the same as none.
-bool SameFile(const std::string& a, const std::string& b);
 
 // Fails when an output reaches a file the run must not overwrite, with the
 // first clash in this order: the outputs with each other

@@ -15,11 +15,14 @@ constexpr std::string_view kNameEnds = "\"&'*;<>?^`|";
 std::string Refused(char c, bool target) {
   const auto b = static_cast<unsigned char>(c);
   // As Quote writes it, between single quotes.
-  std::string byte = Quote(std::string_view(&c, 1));
-  byte.front() = '\'';
-  byte.back() = '\'';
-  if (b < 0x20 || b == 0x7F) return byte + ", a control byte, which ends a name or a line";
-  if (kNameEnds.find(c) != std::string_view::npos) return byte + ", at which Ninja ends a name";
+  const auto shown = [c] {
+    std::string byte = Quote(std::string_view(&c, 1));
+    byte.front() = '\'';
+    byte.back() = '\'';
+    return byte;
+  };
+  if (b < 0x20 || b == 0x7F) return shown() + ", a control byte, which ends a name or a line";
+  if (kNameEnds.find(c) != std::string_view::npos) return shown() + ", at which Ninja ends a name";
   if (c == '=') return "'=', which makes Make read the line as a variable";
   if (c == '%' && target) return "'%', which makes Make read the rule as a pattern";
   return {};
